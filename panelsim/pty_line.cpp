@@ -1,0 +1,115 @@
+#include "pty_line.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+long long now_ms()
+{
+    timespec ts{};
+    (void)clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+} // namespace
+
+bool is_line_link(const std::string &path)
+{
+    char target[PATH_MAX];
+    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    if (n < 0)
+        return false;
+    target[n] = '\0';
+    return std::strncmp(target, "/dev/pts/", 9) == 0;
+}
+
+pty_line::~pty_line()
+{
+    unlink();
+    if (slave_ >= 0)
+        (void)close(slave_);
+    if (master_ >= 0)
+        (void)close(master_);
+}
+
+bool pty_line::open()
+{
+    char name[PATH_MAX];
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0)
+        return false;
+    slave_path_ = name;
+    (void)fcntl(master_, F_SETFD, FD_CLOEXEC);
+    (void)fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    (void)fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+bool pty_line::link(const std::string &path)
+{
+    if (is_line_link(path))
+        (void)::unlink(path.c_str());
+    if (symlink(slave_path_.c_str(), path.c_str()) != 0)
+        return false;
+    link_ = path;
+    return true;
+}
+
+void pty_line::unlink()
+{
+    // Only our own link: another line may have taken the path over since.
+    char target[PATH_MAX];
+    if (!link_.empty()) {
+        const ssize_t n = readlink(link_.c_str(), target, sizeof target - 1);
+        if (n >= 0 &&
+            slave_path_.compare(0, std::string::npos, target, static_cast<size_t>(n)) == 0)
+            (void)::unlink(link_.c_str());
+    }
+    link_.clear();
+}
+
+termios pty_line::settings() const
+{
+    termios tio{};
+    (void)tcgetattr(master_, &tio);
+    return tio;
+}
+
+bool pty_line::configure(const termios &tio)
+{
+    return tcsetattr(slave_, TCSANOW, &tio) == 0;
+}
+
+ssize_t pty_line::read(std::span<std::uint8_t> buf, int timeout_ms)
+{
+    pollfd pfd{master_, POLLIN, 0};
+    const int r = poll(&pfd, 1, timeout_ms);
+    if (r <= 0)
+        return r == 0 || errno == EINTR ? 0 : -1;
+    const ssize_t n = ::read(master_, buf.data(), buf.size());
+    if (n < 0 && (errno == EAGAIN || errno == EINTR))
+        return 0;
+    return n;
+}
+
+std::vector<std::uint8_t> pty_line::drain(int quiet_ms, int limit_ms)
+{
+    std::vector<std::uint8_t> got;
+    std::uint8_t buf[4096];
+    const long long end = now_ms() + limit_ms;
+    while (now_ms() < end) {
+        const ssize_t n = read(buf, quiet_ms);
+        if (n <= 0)
+            break;
+        got.insert(got.end(), buf, buf + n);
+    }
+    return got;
+}

@@ -1,0 +1,70 @@
+// pty_line: a pseudo-terminal standing in for the panel's serial line.
+//
+// The programs write to the slave side as they would to the serial port;
+// whoever holds the master side sees every byte exactly as it left, and,
+// through tcgetattr on the master (which on Linux reports the slave's
+// settings), the line settings they were sent under. The line keeps a slave
+// descriptor of its own, so the line stays up while programs open and close
+// it.
+//
+// open        create the pair; the line starts with the system's defaults
+// link        make the slave reachable at a path through a symbolic link
+// settings    the slave's line settings, as they are now
+// configure   set the slave's line settings, as an earlier user might
+// read        what arrived on the line, waiting a bounded time for it
+// drain       everything that arrives until the line has been quiet a while
+#ifndef PTY_LINE_H
+#define PTY_LINE_H
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+#include <vector>
+
+class pty_line
+{
+  public:
+    pty_line() = default;
+    ~pty_line();
+    pty_line(const pty_line &) = delete;
+    pty_line &operator=(const pty_line &) = delete;
+
+    // Creates the pseudo-terminal pair; false with errno set on failure.
+    [[nodiscard]] bool open();
+
+    // Makes the slave reachable at path. A symbolic link into /dev/pts (one
+    // left by an earlier line) is replaced; anything else there is refused
+    // with EEXIST. The link is removed again by unlink or the destructor.
+    [[nodiscard]] bool link(const std::string &path);
+    void unlink();
+
+    [[nodiscard]] int master() const { return master_; }
+    [[nodiscard]] int slave() const { return slave_; }
+    [[nodiscard]] const std::string &slave_path() const { return slave_path_; }
+    [[nodiscard]] const std::string &link_path() const { return link_; }
+
+    [[nodiscard]] termios settings() const;
+    [[nodiscard]] bool configure(const termios &tio);
+
+    // Reads what is available, waiting up to timeout_ms for something to
+    // arrive. Returns the number of bytes, 0 when nothing came, -1 on error.
+    [[nodiscard]] ssize_t read(std::span<std::uint8_t> buf, int timeout_ms);
+
+    // Everything that arrives until quiet_ms pass without a byte, or until
+    // limit_ms have passed in all.
+    [[nodiscard]] std::vector<std::uint8_t> drain(int quiet_ms, int limit_ms = 30000);
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slave_path_;
+    std::string link_;
+};
+
+// True when path is a symbolic link into /dev/pts: a line's link, live or left
+// behind.
+[[nodiscard]] bool is_line_link(const std::string &path);
+
+#endif

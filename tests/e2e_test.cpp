@@ -1,0 +1,351 @@
+// The built programs, run as a script would run them, against a pseudo-
+// terminal standing in for the serial line.
+//
+//   e2e_test --panelcmd PATH --panel45 PATH --device PATH [--emulator "CMD ARGS"]
+//
+// The programs must have been built to open --device. With --emulator (for
+// builds for another processor) they run under it, while the line stays on
+// this machine.
+#include "process.h"
+#include "pty_line.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+struct config {
+    std::string panelcmd;
+    std::string panel45;
+    std::string device;
+    std::vector<std::string> emulator;
+} cfg;
+
+using bytes = std::vector<std::uint8_t>;
+
+const bytes FRAME45 = {0x45, 1, 1, 1, 1, 1, 0, 0};
+const std::string USAGE_SUFFIX = " command data...\n";
+
+std::vector<std::string> command(const std::string &program, const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = cfg.emulator;
+    argv.push_back(program);
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
+std::string frame_line(const bytes &frame)
+{
+    std::string s = "command data = ";
+    for (const auto b : frame) {
+        char buf[16];
+        snprintf(buf, sizeof buf, "0x%x : ", b);
+        s += buf;
+    }
+    return s + "\n";
+}
+
+// Settings an earlier user might have left on the port: another speed, two
+// stop bits, odd parity, flow control both ways, cooked input, CR/LF mapping,
+// output processing. (A pseudo-terminal keeps no data-bit size or parity
+// enable of its own: it always reports CS8 without PARENB.)
+termios spoiled()
+{
+    termios t{};
+    t.c_iflag = ICRNL | IXON | IXOFF | INPCK | ISTRIP;
+    t.c_oflag = OPOST | ONLCR;
+    t.c_cflag = CS7 | PARENB | PARODD | CSTOPB | CREAD | HUPCL | CRTSCTS;
+    t.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
+    t.c_cc[VINTR] = 3;
+    t.c_cc[VMIN] = 0;
+    t.c_cc[VTIME] = 0;
+    cfsetospeed(&t, B9600);
+    cfsetispeed(&t, B9600);
+    return t;
+}
+
+class E2E : public testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        ::unlink(cfg.device.c_str());
+        ASSERT_TRUE(line.open()) << strerror(errno);
+        ASSERT_TRUE(line.link(cfg.device)) << cfg.device << ": " << strerror(errno);
+    }
+    void TearDown() override { ::unlink(cfg.device.c_str()); }
+
+    // What reaches the line until it has been quiet for a while.
+    bytes received() { return line.drain(300); }
+
+    pty_line line;
+};
+
+struct run_case {
+    const char *name;
+    bool cmd; // panelcmd, else panel45
+    std::vector<std::string> args;
+    bytes frame;
+};
+
+class Frames : public E2E, public testing::WithParamInterface<run_case>
+{
+};
+
+TEST_P(Frames, ReachTheLineWholeAndUnaltered)
+{
+    const auto &c = GetParam();
+    const auto &program = c.cmd ? cfg.panelcmd : cfg.panel45;
+    process p(command(program, c.args));
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.out, c.cmd ? "usage : " + program + USAGE_SUFFIX + frame_line(c.frame)
+                           : "vfd_0x45 command\n");
+    EXPECT_EQ(received(), c.frame);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, Frames,
+    testing::Values(run_case{"panel45", false, {}, FRAME45},
+                    run_case{"panelcmd_as_panel45", true, {"45", "1", "1", "1", "1", "1"}, FRAME45},
+                    run_case{"no_arguments", true, {}, bytes(8, 0)},
+                    run_case{"control_bytes_and_nine_arguments",
+                             true,
+                             {"a", "d", "11", "13", "0", "ff", "0x7f", "1ff", "99"},
+                             {0x0a, 0x0d, 0x11, 0x13, 0x00, 0xff, 0x7f, 0xff}},
+                    run_case{"lenient_hex",
+                             true,
+                             {"zz", "FF", "0X45", "-1", "4g"},
+                             {0, 0xff, 0x45, 1, 0x40, 0, 0, 0}}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// Whatever an earlier user left on the port is replaced by 19200 8N1 raw,
+// before the frame goes out: the 0x0a must not come out as 0x0d 0x0a.
+class Settings : public E2E, public testing::WithParamInterface<bool>
+{
+};
+
+TEST_P(Settings, SpoiledSettingsAreReplaced)
+{
+    ASSERT_TRUE(line.configure(spoiled()));
+    const bool cmd = GetParam();
+    process p(cmd ? command(cfg.panelcmd, {"a", "d", "11", "13", "0"}) : command(cfg.panel45, {}));
+    EXPECT_EQ(p.wait().status, 0);
+    const bytes frame = cmd ? bytes{0x0a, 0x0d, 0x11, 0x13, 0, 0, 0, 0} : FRAME45;
+    EXPECT_EQ(received(), frame);
+
+    const termios t = line.settings();
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+    EXPECT_EQ(cfgetispeed(&t), B19200);
+    EXPECT_EQ(t.c_cflag & ~static_cast<tcflag_t>(CBAUD | CIBAUD),
+              static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(t.c_iflag, 0U);
+    EXPECT_EQ(t.c_oflag, 0U);
+    EXPECT_EQ(t.c_lflag, 0U);
+    for (std::size_t i = 0; i < NCCS; i++) {
+        const int want = i == VMIN ? 1 : i == VTIME ? 5 : 0;
+        EXPECT_EQ(t.c_cc[i], want) << "c_cc[" << i << "]";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, Settings, testing::Values(false, true),
+                         [](const auto &param_info) {
+                             return param_info.param ? "panelcmd" : "panel45";
+                         });
+
+TEST_F(E2E, Panel45WithAnArgumentLeavesThePortAlone)
+{
+    ASSERT_TRUE(line.configure(spoiled()));
+    process p(command(cfg.panel45, {"x"}));
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "usage : " + cfg.panel45 + " n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(received(), bytes{});
+    const termios t = line.settings();
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & (CSTOPB | PARODD | CRTSCTS), static_cast<tcflag_t>(CSTOPB | PARODD | CRTSCTS));
+    EXPECT_NE(t.c_lflag & ECHO, 0U);
+}
+
+// A start with an empty argument vector: the programs name themselves.
+TEST_F(E2E, EmptyArgumentVector)
+{
+    if (!cfg.emulator.empty())
+        GTEST_SKIP() << "an emulator cannot pass an empty argument vector on";
+    process cmd({cfg.panelcmd}, true);
+    const outcome o = cmd.wait();
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "usage : panelcmd" + USAGE_SUFFIX + frame_line(bytes(8, 0)));
+    process p45({cfg.panel45}, true);
+    EXPECT_EQ(p45.wait().status, 0);
+    EXPECT_EQ(received(), (bytes{0, 0, 0, 0, 0, 0, 0, 0, 0x45, 1, 1, 1, 1, 1, 0, 0}));
+}
+
+struct failure_case {
+    const char *name;
+    bool cmd;
+    bool regular_file; // a regular file at the device path, else nothing
+    const char *err;
+};
+
+class Failures : public E2E, public testing::WithParamInterface<failure_case>
+{
+};
+
+// A port that cannot be used is a failure the calling script can see: a
+// message, status 1, and nothing written anywhere.
+TEST_P(Failures, AreReportedWithStatusOne)
+{
+    const auto &c = GetParam();
+    line.unlink();
+    if (c.regular_file) {
+        const int fd = ::open(cfg.device.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        close(fd);
+    }
+    const auto &program = c.cmd ? cfg.panelcmd : cfg.panel45;
+    process p(
+        command(program, c.cmd ? std::vector<std::string>{"45", "1"} : std::vector<std::string>{}));
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, c.cmd ? "usage : " + program + USAGE_SUFFIX : "");
+    EXPECT_EQ(o.err, c.err);
+    struct stat st {
+    };
+    if (c.regular_file) {
+        ASSERT_EQ(stat(cfg.device.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Port, Failures,
+    testing::Values(failure_case{"missing_panel45", false, false,
+                                 "file open error\n: No such file or directory\n"},
+                    failure_case{"missing_panelcmd", true, false,
+                                 "file open error\n: No such file or directory\n"},
+                    failure_case{"not_a_terminal_panel45", false, true,
+                                 "port setup error: Inappropriate ioctl for device\n"},
+                    failure_case{"not_a_terminal_panelcmd", true, true,
+                                 "port setup error: Inappropriate ioctl for device\n"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// Fills the line's buffer from a second writer until it takes no more.
+std::size_t fill(const pty_line &line)
+{
+    const int fd = ::open(line.slave_path().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return 0;
+    termios raw{};
+    raw.c_cflag = CS8 | CREAD | CLOCAL;
+    tcsetattr(fd, TCSANOW, &raw);
+    std::size_t total = 0;
+    const std::string chunk(1024, 'x');
+    // The pty moves data on in the background: fill, let it settle, fill again.
+    for (int round = 0; round < 3; round++) {
+        ssize_t n;
+        while ((n = write(fd, chunk.data(), chunk.size())) > 0)
+            total += static_cast<std::size_t>(n);
+        usleep(50000);
+    }
+    close(fd);
+    return total;
+}
+
+TEST_F(E2E, BusyLineThatDrainsStillGetsTheWholeFrame)
+{
+    const std::size_t filled = fill(line);
+    ASSERT_GT(filled, 0U);
+    process p(command(cfg.panel45, {}));
+    usleep(700000);
+    const bytes got = received();
+    const outcome o = p.wait();
+    const bytes rest = received();
+    EXPECT_EQ(o.status, 0) << o.err;
+    bytes all = got;
+    all.insert(all.end(), rest.begin(), rest.end());
+    ASSERT_EQ(all.size(), filled + 8);
+    EXPECT_EQ(bytes(all.end() - 8, all.end()), FRAME45);
+}
+
+TEST_F(E2E, BusyLineThatNeverDrainsFailsWithinTheBound)
+{
+    ASSERT_GT(fill(line), 0U);
+    process p(command(cfg.panel45, {}));
+    const outcome o = p.wait(20000);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, "vfd_0x45 command\n");
+    EXPECT_EQ(o.err, "frame write error: Connection timed out\n");
+}
+
+// Runs at the same time may take turns on the line, but every frame must
+// arrive whole.
+TEST_F(E2E, ConcurrentRunsEachDeliverAWholeFrame)
+{
+    std::vector<std::unique_ptr<process>> runs;
+    std::map<bytes, int> want;
+    for (int i = 0; i < 8; i++) {
+        if (i % 2 == 0) {
+            runs.push_back(std::make_unique<process>(command(cfg.panel45, {})));
+            want[FRAME45]++;
+        } else {
+            const std::string b = std::to_string(i);
+            runs.push_back(
+                std::make_unique<process>(command(cfg.panelcmd, {b, b, b, b, b, b, b, b})));
+            const auto v = static_cast<std::uint8_t>(i);
+            want[bytes(8, v)]++;
+        }
+    }
+    for (auto &r : runs)
+        EXPECT_EQ(r->wait().status, 0);
+    const bytes got = received();
+    ASSERT_EQ(got.size(), 64U);
+    std::map<bytes, int> frames;
+    for (std::size_t i = 0; i < got.size(); i += 8)
+        frames[bytes(got.begin() + static_cast<long>(i), got.begin() + static_cast<long>(i) + 8)]++;
+    EXPECT_EQ(frames, want);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    testing::InitGoogleTest(&argc, argv);
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string key = argv[i];
+        const std::string value = argv[i + 1];
+        if (key == "--panelcmd")
+            cfg.panelcmd = value;
+        else if (key == "--panel45")
+            cfg.panel45 = value;
+        else if (key == "--device")
+            cfg.device = value;
+        else if (key == "--emulator") {
+            std::istringstream words(value);
+            for (std::string w; words >> w;)
+                cfg.emulator.push_back(w);
+        } else {
+            fprintf(stderr, "e2e_test: unknown argument %s\n", key.c_str());
+            return 2;
+        }
+    }
+    if (!GTEST_FLAG_GET(list_tests) &&
+        (cfg.panelcmd.empty() || cfg.panel45.empty() || cfg.device.empty())) {
+        fprintf(stderr,
+                "usage: e2e_test --panelcmd PATH --panel45 PATH --device PATH [--emulator CMD]\n");
+        return 2;
+    }
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,88 @@
+#include "process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+process::process(const std::vector<std::string> &argv, bool no_argv)
+{
+    int out[2];
+    int err[2];
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+
+    std::vector<char *> args;
+    if (!no_argv)
+        for (const auto &a : argv)
+            args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawn(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), environ) != 0)
+        pid_ = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+}
+
+process::~process()
+{
+    if (pid_ > 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0)
+        close(out_);
+    if (err_ >= 0)
+        close(err_);
+}
+
+outcome process::wait(int limit_ms)
+{
+    outcome o;
+    if (pid_ <= 0)
+        return o;
+    timespec start{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    std::string *sink[2] = {&o.out, &o.err};
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long long spent =
+            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (spent >= limit_ms) {
+            kill(pid_, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(limit_ms - spent)) < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; i++) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0)
+                sink[i]->append(buf, static_cast<size_t>(n));
+            else
+                fds[i].fd = -1;
+        }
+    }
+    int st = 0;
+    if (waitpid(pid_, &st, 0) == pid_)
+        o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    pid_ = -1;
+    return o;
+}

@@ -1,0 +1,36 @@
+// Starting a program with its standard output and error captured, the way a
+// calling script would.
+#ifndef TESTS_PROCESS_H
+#define TESTS_PROCESS_H
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+struct outcome {
+    int status = -1; // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+};
+
+class process
+{
+  public:
+    // Starts argv[0] with argv. With no_argv, the program is started with an
+    // empty argument vector (argv[0] is still the file to run).
+    process(const std::vector<std::string> &argv, bool no_argv = false);
+    ~process();
+    process(const process &) = delete;
+    process &operator=(const process &) = delete;
+
+    // Collects the output and waits for the exit; kills the program if it
+    // runs longer than limit_ms.
+    outcome wait(int limit_ms = 30000);
+
+  private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+};
+
+#endif
