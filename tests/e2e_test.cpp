@@ -175,7 +175,8 @@ TEST_F(E2E, Panel45WithAnArgumentLeavesThePortAlone)
     EXPECT_EQ(received(), bytes{});
     const termios t = line.settings();
     EXPECT_EQ(cfgetospeed(&t), B9600);
-    EXPECT_EQ(t.c_cflag & (CSTOPB | PARODD | CRTSCTS), static_cast<tcflag_t>(CSTOPB | PARODD | CRTSCTS));
+    EXPECT_EQ(t.c_cflag & (CSTOPB | PARODD | CRTSCTS),
+              static_cast<tcflag_t>(CSTOPB | PARODD | CRTSCTS));
     EXPECT_NE(t.c_lflag & ECHO, 0U);
 }
 

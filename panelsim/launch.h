@@ -1,0 +1,30 @@
+// launch: start the command that the virtual panel watches.
+//
+// The child optionally moves into a private mount namespace in which the
+// line's slave is bind-mounted at /dev/ttyS1, puts itself under the settings
+// watch and executes the command. What became of each step travels back to
+// the panel over a socket, which closes when the exec succeeds.
+#ifndef LAUNCH_H
+#define LAUNCH_H
+
+#include <string>
+#include <sys/types.h>
+
+inline constexpr const char *TTYS1 = "/dev/ttyS1";
+
+// The exit status when the machine does not let the line stand at /dev/ttyS1.
+inline constexpr int LAUNCH_NO_TTYS1 = 3;
+
+struct launch_result {
+    pid_t pid = -1;      // -1: the command did not start
+    int watch = -1;      // the settings watch listener, or -1
+    int status = 0;      // when pid is -1: the exit status the panel should end with
+    std::string error;   // when pid is -1: why
+    std::string warning; // the command runs, but without the settings watch
+};
+
+// Starts argv[0] with argv (a null-terminated vector). slave is the line's
+// slave path; at_ttys1 asks for it at /dev/ttyS1.
+[[nodiscard]] launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1);
+
+#endif
