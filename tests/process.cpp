@@ -28,7 +28,7 @@ process::process(const std::vector<std::string> &argv, bool no_argv)
         for (const auto &a : argv)
             args.push_back(const_cast<char *>(a.c_str()));
     args.push_back(nullptr);
-    if (posix_spawn(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), environ) != 0)
+    if (posix_spawnp(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), environ) != 0)
         pid_ = -1;
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);
