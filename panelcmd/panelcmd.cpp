@@ -5,6 +5,7 @@
 #include "hexstr2int.h"
 #include "panel_link.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -16,7 +17,7 @@ int main(int argc, char *argv[])
     printf("usage : %s command data...\n", name);
     const int fd = panel_open();
 
-    const int count = argc - 1 < static_cast<int>(PANEL_FRAME_LEN) ? argc - 1 : PANEL_FRAME_LEN;
+    const int count = std::min(argc - 1, static_cast<int>(PANEL_FRAME_LEN));
     for (int i = 0; i < count; i++)
         frame[static_cast<std::size_t>(i)] =
             static_cast<std::uint8_t>(hexstr2int(argv[i + 1]) & 0xFF);

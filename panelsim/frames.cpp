@@ -1,13 +1,15 @@
 #include "frames.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace
 {
 
 struct speed_name {
     speed_t code;
-    long baud;
+    long baud; // cppcheck-suppress unusedStructMember ; read through find_if
 };
 
 constexpr speed_name SPEEDS[] = {
@@ -19,10 +21,9 @@ constexpr speed_name SPEEDS[] = {
 
 long baud(speed_t code)
 {
-    for (const auto &s : SPEEDS)
-        if (s.code == code)
-            return s.baud;
-    return -1;
+    const auto *s = std::find_if(std::begin(SPEEDS), std::end(SPEEDS),
+                                 [code](const speed_name &n) { return n.code == code; });
+    return s != std::end(SPEEDS) ? s->baud : -1;
 }
 
 std::string speed_text(speed_t code)
@@ -80,7 +81,7 @@ std::string describe(const termios &tio)
 {
     char frame[8];
     snprintf(frame, sizeof frame, "%d%c%d", data_bits(tio), parity(tio),
-             tio.c_cflag & CSTOPB ? 2 : 1);
+             (tio.c_cflag & CSTOPB) != 0 ? 2 : 1);
     std::string s = speed_text(cfgetospeed(&tio)) + " " + frame;
     if (cfgetispeed(&tio) != cfgetospeed(&tio) && cfgetispeed(&tio) != B0)
         s += " (in " + speed_text(cfgetispeed(&tio)) + ")";

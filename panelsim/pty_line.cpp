@@ -66,8 +66,8 @@ bool pty_line::link(const std::string &path)
 void pty_line::unlink()
 {
     // Only our own link: another line may have taken the path over since.
-    char target[PATH_MAX];
     if (!link_.empty()) {
+        char target[PATH_MAX];
         const ssize_t n = readlink(link_.c_str(), target, sizeof target - 1);
         if (n >= 0 &&
             slave_path_.compare(0, std::string::npos, target, static_cast<size_t>(n)) == 0)
@@ -83,7 +83,8 @@ termios pty_line::settings() const
     return tio;
 }
 
-bool pty_line::configure(const termios &tio)
+// Not const: it changes the line, though only through the descriptor.
+bool pty_line::configure(const termios &tio) // NOLINT(readability-make-member-function-const)
 {
     return tcsetattr(slave_, TCSANOW, &tio) == 0;
 }

@@ -33,7 +33,7 @@ constexpr unsigned ARCH = AUDIT_ARCH_PPC64LE;
 #elif defined(__riscv) && __riscv_xlen == 64
 constexpr unsigned ARCH = AUDIT_ARCH_RISCV64;
 #else
-constexpr unsigned ARCH = 0;
+#define WATCH_UNSUPPORTED
 #endif
 
 // The low 32 bits of the ioctl request, whatever the byte order.
@@ -44,12 +44,15 @@ constexpr unsigned SETTERS[] = {TCSETS, TCSETSW, TCSETSF, TCSETS2, TCSETSW2, TCS
 
 } // namespace
 
+#ifdef WATCH_UNSUPPORTED
 int watch_install(std::string &why)
 {
-    if (ARCH == 0) {
-        why = "not supported on this processor";
-        return -1;
-    }
+    why = "not supported on this processor";
+    return -1;
+}
+#else
+int watch_install(std::string &why)
+{
     constexpr auto N = static_cast<unsigned char>(std::size(SETTERS));
     sock_filter prog[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
@@ -82,6 +85,7 @@ int watch_install(std::string &why)
     }
     return static_cast<int>(fd);
 }
+#endif
 
 settings_watch::~settings_watch()
 {
@@ -109,7 +113,9 @@ bool settings_watch::handle()
     };
     unsigned cflag = 0;
     const iovec local{&cflag, sizeof cflag};
-    const iovec remote{reinterpret_cast<void *>(req.data.args[2] + offsetof(termios, c_cflag)),
+    // An address in the watched program, not in ours.
+    const iovec remote{reinterpret_cast<void *>( // NOLINT(performance-no-int-to-ptr)
+                           req.data.args[2] + offsetof(termios, c_cflag)),
                        sizeof cflag};
     if (stat(path, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == line_ &&
         process_vm_readv(static_cast<pid_t>(req.pid), &local, 1, &remote, 1, 0) ==

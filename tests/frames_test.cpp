@@ -88,16 +88,16 @@ TEST_P(Bursts, AreCutIntoFrames)
     const auto &c = GetParam();
     frame_monitor m;
     std::vector<line_report> got;
+    const auto keep = [&got](const std::vector<line_report> &reports) {
+        got.insert(got.end(), reports.begin(), reports.end());
+    };
     for (const auto &ch : c.chunks) {
-        for (auto &r : m.idle(ch.at))
-            got.push_back(r);
-        for (auto &r : m.feed(ch.data, GOOD, ch.at))
-            got.push_back(r);
+        keep(m.idle(ch.at));
+        keep(m.feed(ch.data, GOOD, ch.at));
     }
     const long long end = c.chunks.back().at;
     EXPECT_TRUE(m.idle(end + FRAME_GAP_MS - 1).empty());
-    for (auto &r : m.idle(end + FRAME_GAP_MS))
-        got.push_back(r);
+    keep(m.idle(end + FRAME_GAP_MS));
     EXPECT_EQ(m.wait_ms(end + FRAME_GAP_MS), -1);
     ASSERT_EQ(got.size(), c.reports.size());
     for (std::size_t i = 0; i < got.size(); i++) {

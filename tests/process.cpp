@@ -1,15 +1,15 @@
 #include "process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 process::process(const std::vector<std::string> &argv, bool no_argv)
 {
@@ -25,8 +25,8 @@ process::process(const std::vector<std::string> &argv, bool no_argv)
 
     std::vector<char *> args;
     if (!no_argv)
-        for (const auto &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
+        std::transform(argv.begin(), argv.end(), std::back_inserter(args),
+                       [](const std::string &a) { return const_cast<char *>(a.c_str()); });
     args.push_back(nullptr);
     if (posix_spawnp(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), environ) != 0)
         pid_ = -1;

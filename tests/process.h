@@ -18,7 +18,7 @@ class process
   public:
     // Starts argv[0] with argv. With no_argv, the program is started with an
     // empty argument vector (argv[0] is still the file to run).
-    process(const std::vector<std::string> &argv, bool no_argv = false);
+    explicit process(const std::vector<std::string> &argv, bool no_argv = false);
     ~process();
     process(const process &) = delete;
     process &operator=(const process &) = delete;
