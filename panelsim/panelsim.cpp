@@ -27,6 +27,9 @@
 namespace
 {
 
+// How long bytes written to the line may take to reach our side.
+constexpr int SETTLE_MS = 5;
+
 void usage(FILE *to)
 {
     fprintf(to,
@@ -195,20 +198,27 @@ int main(int argc, char *argv[])
         pollfd fds[3] = {{line.master(), POLLIN, 0}, {sigfd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
         if (poll(fds, watch.fd() >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR)
             break;
-        if (((fds[2].revents & POLLIN) && !watch.handle()) ||
-            (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
-            watch.stop();
-        if (fds[0].revents & POLLIN) {
+        // Takes in what has arrived, waiting up to wait_ms for the first of it.
+        const auto take_in = [&](int wait_ms) {
             std::uint8_t buf[512];
-            const ssize_t n = line.read(buf, 0);
-            if (n > 0) {
+            ssize_t n;
+            while ((n = line.read(buf, wait_ms)) > 0) {
                 print(monitor.feed({buf, static_cast<std::size_t>(n)}, line_settings(line, watch),
                                    wall_ms()),
                       t);
                 if (done)
                     quiet_until = wall_ms() + FRAME_GAP_MS;
+                wait_ms = 0;
             }
-        }
+        };
+        // Before a watched program changes the settings, the bytes it sent
+        // under the old ones are taken in; the kernel hands them on to our side
+        // a moment after the write.
+        if (((fds[2].revents & POLLIN) && !watch.handle([&] { take_in(SETTLE_MS); })) ||
+            (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
+            watch.stop();
+        if (fds[0].revents & POLLIN)
+            take_in(0);
         if (fds[1].revents & POLLIN) {
             signalfd_siginfo si{};
             if (read(sigfd, &si, sizeof si) == sizeof si && si.ssi_signo != SIGCHLD && child < 0) {

@@ -99,7 +99,7 @@ void settings_watch::stop()
     fd_ = -1;
 }
 
-bool settings_watch::handle()
+bool settings_watch::handle(const std::function<void()> &before_change)
 {
     seccomp_notif req{};
     if (ioctl(fd_, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
@@ -121,6 +121,7 @@ bool settings_watch::handle()
         process_vm_readv(static_cast<pid_t>(req.pid), &local, 1, &remote, 1, 0) ==
             static_cast<ssize_t>(sizeof cflag) &&
         ioctl(fd_, SECCOMP_IOCTL_NOTIF_ID_VALID, &req.id) == 0) {
+        before_change();
         cflag_ = cflag;
         seen_ = true;
     }

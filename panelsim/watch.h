@@ -14,6 +14,7 @@
 #ifndef WATCH_H
 #define WATCH_H
 
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -33,8 +34,9 @@ class settings_watch
     [[nodiscard]] int fd() const { return fd_; }
 
     // Answers one pending request; false once the listener has no more
-    // programs to watch.
-    bool handle();
+    // programs to watch. A request to change the line's settings waits for
+    // before_change, which takes in what was sent under the old ones.
+    bool handle(const std::function<void()> &before_change);
 
     // The control flags last asked for on the line; false if none yet.
     [[nodiscard]] bool requested(unsigned &cflag) const

@@ -70,6 +70,16 @@ INSTANTIATE_TEST_SUITE_P(
                    {"  45 01 01 01 01 01 00 00  19200 8N1 raw\n",
                     "panelsim: 1 frame received, 0 flagged\n"},
                    ""},
+        // The settings are judged as they were when the bytes were written,
+        // though they change again before the panel reads them.
+        panel_case{
+            "settings_changed_right_after",
+            {"-l", LINK, "--", "sh", "-c",
+             std::string("for i in 1 2 3 4 5; do ") + WRITE_THEN_CHANGE + " " + LINK + "; done"},
+            0,
+            {"  45 01 01 01 01 01 00 00  19200 8N1 raw\n",
+             "panelsim: 5 frames received, 0 flagged\n"},
+            ""},
         panel_case{"slow",
                    {"-l", LINK, "--", "sh", "-c", shell_write("9600 raw -echo", FRAME45)},
                    1,
