@@ -6,6 +6,11 @@
 
 int main(int argc, char *argv[])
 {
+    // Standard output gets a buffer of ours: stdio would otherwise set up the
+    // heap for one at the first output, a cost paid on every start.
+    static char outbuf[1024];
+    setvbuf(stdout, outbuf, _IOLBF, sizeof outbuf);
+
     if (argc > 1) {
         const char *name = argv[0] != nullptr && argv[0][0] != '\0' ? argv[0] : "panel45";
         printf("usage : %s n", name);
