@@ -96,25 +96,94 @@ termios line_settings(const pty_line &line, const settings_watch &watch)
     return t;
 }
 
-} // namespace
+// Watches the line until the command has ended (or, without one, until we
+// are interrupted) and the line is quiet; prints every report and the
+// summary. Returns the exit status.
+int watch_line(pty_line &line, settings_watch &watch, pid_t child, int sigfd)
+{
+    frame_monitor monitor;
+    tally t;
+    int status = 0;
+    bool done = false;         // the command has ended, or we were interrupted
+    long long quiet_until = 0; // once done: the line must stay quiet until then
+    const auto quiet_from_now = [&] { quiet_until = wall_ms() + FRAME_GAP_MS; };
 
-int main(int argc, char *argv[])
+    // Takes in what has arrived, waiting up to wait_ms for the first of it.
+    const auto take_in = [&](int wait_ms) {
+        std::uint8_t buf[512];
+        ssize_t n;
+        while ((n = line.read(buf, wait_ms)) > 0) {
+            print(monitor.feed({buf, static_cast<std::size_t>(n)}, line_settings(line, watch),
+                               wall_ms()),
+                  t);
+            if (done)
+                quiet_from_now();
+            wait_ms = 0;
+        }
+    };
+
+    while (true) {
+        const long long now = wall_ms();
+        print(monitor.idle(now), t);
+        if (done && now >= quiet_until)
+            break;
+        int timeout = monitor.wait_ms(now);
+        if (done && (timeout < 0 || quiet_until - now < timeout))
+            timeout = static_cast<int>(quiet_until - now);
+        pollfd fds[3] = {{line.master(), POLLIN, 0}, {sigfd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
+        if (poll(fds, watch.fd() >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR)
+            break;
+        // Before a watched program changes the settings, the bytes it sent
+        // under the old ones are taken in; the kernel hands them on to our side
+        // a moment after the write.
+        if (((fds[2].revents & POLLIN) && !watch.handle([&] { take_in(SETTLE_MS); })) ||
+            (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
+            watch.stop();
+        if (fds[0].revents & POLLIN)
+            take_in(0);
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo si{};
+            if (read(sigfd, &si, sizeof si) == sizeof si && si.ssi_signo != SIGCHLD && child < 0) {
+                done = true;
+                quiet_from_now();
+            }
+            int ws = 0;
+            if (child > 0 && waitpid(child, &ws, WNOHANG) == child) {
+                status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+                child = -1;
+                done = true;
+                quiet_from_now();
+            }
+        }
+    }
+    print(monitor.flush(), t);
+    printf("panelsim: %zu frame%s received, %zu flagged\n", t.frames, t.frames == 1 ? "" : "s",
+           t.flagged);
+    return status == 0 && t.flagged > 0 ? 1 : status;
+}
+
+struct options {
+    std::string link = PANELSIM_LINK;
+    bool at_ttys1 = false;
+    char **command = nullptr; // null-terminated; empty without a command
+};
+
+// Reads the command line; returns -1 to go on, else the exit status.
+int parse(int argc, char *argv[], options &o)
 {
     const option longopts[] = {{"link", required_argument, nullptr, 'l'},
                                {"dev-ttyS1", no_argument, nullptr, 'd'},
                                {"help", no_argument, nullptr, 'h'},
                                {nullptr, 0, nullptr, 0}};
-    std::string link = PANELSIM_LINK;
-    bool at_ttys1 = false;
     bool link_given = false;
     for (int c; (c = getopt_long(argc, argv, "+l:dh", longopts, nullptr)) != -1;) {
         switch (c) {
         case 'l':
-            link = optarg;
+            o.link = optarg;
             link_given = true;
             break;
         case 'd':
-            at_ttys1 = true;
+            o.at_ttys1 = true;
             break;
         case 'h':
             usage(stdout);
@@ -124,11 +193,44 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    char **command = argv + optind;
-    if (at_ttys1 && (command[0] == nullptr || link_given)) {
+    o.command = argv + optind;
+    if (o.at_ttys1 && (o.command[0] == nullptr || link_given)) {
         fprintf(stderr, "panelsim: --dev-ttyS1 needs a COMMAND and no --link\n");
         return 2;
     }
+    return -1;
+}
+
+// Starts the command, under the watch; returns its pid, or -1 with status set.
+pid_t start(const options &o, const pty_line &line, settings_watch &watch, int &status)
+{
+    const launch_result started = launch(o.command, line.slave_path(), o.at_ttys1);
+    if (started.pid < 0) {
+        fprintf(stderr, "panelsim: %s\n", started.error.c_str());
+        if (started.status == LAUNCH_NO_TTYS1)
+            fprintf(stderr,
+                    "panelsim: run it as root, or run the host build of the programs "
+                    "(they open %s) without --dev-ttyS1\n",
+                    PANELSIM_LINK);
+        status = started.status;
+        return -1;
+    }
+    if (!started.warning.empty())
+        fprintf(stderr,
+                "panelsim: cannot watch the settings asked for (%s): data bits and parity "
+                "are not seen\n",
+                started.warning.c_str());
+    watch.adopt(started.watch);
+    return started.pid;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    options o;
+    if (const int status = parse(argc, argv, o); status >= 0)
+        return status;
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     pty_line line;
@@ -136,17 +238,18 @@ int main(int argc, char *argv[])
         perror("panelsim: openpty");
         return 2;
     }
-    if (!at_ttys1 && !line.link(link)) {
+    if (!o.at_ttys1 && !line.link(o.link)) {
         if (errno == EEXIST)
             fprintf(stderr,
                     "panelsim: %s exists and is not a panel's link; remove it or choose another "
                     "with --link\n",
-                    link.c_str());
+                    o.link.c_str());
         else
-            fprintf(stderr, "panelsim: cannot link %s: %s\n", link.c_str(), strerror(errno));
+            fprintf(stderr, "panelsim: cannot link %s: %s\n", o.link.c_str(), strerror(errno));
         return 2;
     }
 
+    // Signals arrive as data, in the loop; the child gets the usual handling.
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
@@ -160,84 +263,12 @@ int main(int argc, char *argv[])
     (void)fstat(line.slave(), &st);
     settings_watch watch(st.st_rdev);
     pid_t child = -1;
-    if (command[0] != nullptr) {
-        const launch_result started = launch(command, line.slave_path(), at_ttys1);
-        if (started.pid < 0) {
-            fprintf(stderr, "panelsim: %s\n", started.error.c_str());
-            if (started.status == LAUNCH_NO_TTYS1)
-                fprintf(stderr,
-                        "panelsim: run it as root, or run the host build of the programs "
-                        "(they open %s) without --dev-ttyS1\n",
-                        PANELSIM_LINK);
-            return started.status;
-        }
-        if (!started.warning.empty())
-            fprintf(stderr,
-                    "panelsim: cannot watch the settings asked for (%s): data bits and parity "
-                    "are not seen\n",
-                    started.warning.c_str());
-        child = started.pid;
-        watch.adopt(started.watch);
+    if (o.command[0] != nullptr) {
+        int status = 0;
+        if ((child = start(o, line, watch, status)) < 0)
+            return status;
     } else {
-        printf("panelsim: the line is at %s; interrupt to stop\n", link.c_str());
+        printf("panelsim: the line is at %s; interrupt to stop\n", o.link.c_str());
     }
-
-    frame_monitor monitor;
-    tally t;
-    int status = 0;
-    bool done = false;         // the command has ended, or we were interrupted
-    long long quiet_until = 0; // after that: the line must be quiet this long
-    while (true) {
-        const long long now = wall_ms();
-        print(monitor.idle(now), t);
-        if (done && now >= quiet_until)
-            break;
-        int timeout = monitor.wait_ms(now);
-        if (done && (timeout < 0 || quiet_until - now < timeout))
-            timeout = static_cast<int>(quiet_until - now);
-        pollfd fds[3] = {{line.master(), POLLIN, 0}, {sigfd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
-        if (poll(fds, watch.fd() >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR)
-            break;
-        // Takes in what has arrived, waiting up to wait_ms for the first of it.
-        const auto take_in = [&](int wait_ms) {
-            std::uint8_t buf[512];
-            ssize_t n;
-            while ((n = line.read(buf, wait_ms)) > 0) {
-                print(monitor.feed({buf, static_cast<std::size_t>(n)}, line_settings(line, watch),
-                                   wall_ms()),
-                      t);
-                if (done)
-                    quiet_until = wall_ms() + FRAME_GAP_MS;
-                wait_ms = 0;
-            }
-        };
-        // Before a watched program changes the settings, the bytes it sent
-        // under the old ones are taken in; the kernel hands them on to our side
-        // a moment after the write.
-        if (((fds[2].revents & POLLIN) && !watch.handle([&] { take_in(SETTLE_MS); })) ||
-            (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
-            watch.stop();
-        if (fds[0].revents & POLLIN)
-            take_in(0);
-        if (fds[1].revents & POLLIN) {
-            signalfd_siginfo si{};
-            if (read(sigfd, &si, sizeof si) == sizeof si && si.ssi_signo != SIGCHLD && child < 0) {
-                done = true;
-                quiet_until = wall_ms() + FRAME_GAP_MS;
-            }
-            int ws = 0;
-            if (child > 0 && waitpid(child, &ws, WNOHANG) == child) {
-                status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-                child = -1;
-                done = true;
-                quiet_until = wall_ms() + FRAME_GAP_MS;
-            }
-        }
-    }
-    print(monitor.flush(), t);
-    printf("panelsim: %zu frame%s received, %zu flagged\n", t.frames, t.frames == 1 ? "" : "s",
-           t.flagged);
-    if (status == 0 && t.flagged > 0)
-        status = 1;
-    return status;
+    return watch_line(line, watch, child, sigfd);
 }
