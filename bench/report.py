@@ -45,6 +45,9 @@ print(f"Whole runs against the virtual panel (`panelsim`), timed by hyperfine in
       "of 200 runs of every way after 20 warm-up runs (panelcmd: 10 runs). Ratios are the median over "
       "the rounds of the ratio within a round, so that a drift of the machine's speed does not count.\n")
 print(f"- Machine: {cpu}, {os.cpu_count()} cores, Linux {platform.release()}")
+if os.environ.get("BENCH_PINNED", "0") != "0":
+    print("- The panel runs on the last core by itself, as the controller is a processor of its own; "
+          "hyperfine and the ways run on the other cores")
 print(f"- {sh('hyperfine --version')}; programs: the host build (`build/host`), dynamically linked")
 print("- Reproduce: `cmake -S . -B build && cmake --build build -j2 && "
       "cmake -S . -B build-static -DPANEL_STATIC=ON && cmake --build build-static -j2 && "
@@ -71,8 +74,7 @@ for what, got, ok in rows:
 
 print(f"\n`panel45 x` stops at its usage text, before the port: it takes {ratio('panel45 x'):.2f} × `true`. "
       f"The rest of a whole run, {(mean('panel45') - mean('panel45 x')) * 1e3:.2f} ms, is the port: open, settings, the write "
-      "and the close, most of it the kernel handing the written bytes on to the other side of the "
-      "pseudo-terminal. A static build saves the dynamic loader's work at every start.")
+      "and the close. A static build saves the dynamic loader's work at every start.")
 print(f"\n## On a spoiled line\n")
 print(f"Before each way, an earlier user left the line with `stty {spoil}`. "
       "What the panel received, and the line settings in force when the frame arrived "

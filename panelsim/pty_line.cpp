@@ -20,8 +20,8 @@ long long now_ms()
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-} // namespace
-
+// True when path is a symbolic link into /dev/pts: a line's link, live or
+// left behind.
 bool is_line_link(const std::string &path)
 {
     char target[PATH_MAX];
@@ -31,6 +31,8 @@ bool is_line_link(const std::string &path)
     target[n] = '\0';
     return std::strncmp(target, "/dev/pts/", 9) == 0;
 }
+
+} // namespace
 
 pty_line::~pty_line()
 {

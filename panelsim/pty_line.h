@@ -43,7 +43,6 @@ class pty_line
     [[nodiscard]] int master() const { return master_; }
     [[nodiscard]] int slave() const { return slave_; }
     [[nodiscard]] const std::string &slave_path() const { return slave_path_; }
-    [[nodiscard]] const std::string &link_path() const { return link_; }
 
     [[nodiscard]] termios settings() const;
     [[nodiscard]] bool configure(const termios &tio);
@@ -62,9 +61,5 @@ class pty_line
     std::string slave_path_;
     std::string link_;
 };
-
-// True when path is a symbolic link into /dev/pts: a line's link, live or left
-// behind.
-[[nodiscard]] bool is_line_link(const std::string &path);
 
 #endif
