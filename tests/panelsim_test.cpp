@@ -39,6 +39,10 @@ TEST_P(Panel, ReportsWhatReachedTheLine)
     argv.insert(argv.end(), c.argv.begin(), c.argv.end());
     process p(argv);
     const outcome o = p.wait();
+    // Where seccomp is not to be had (some containers), what the panel sees
+    // differs; it says so.
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+        GTEST_SKIP() << o.err;
     EXPECT_EQ(o.status, c.status) << o.out << o.err;
     std::size_t at = 0;
     for (const auto &line : c.out) {
