@@ -48,8 +48,7 @@ print(f"- Machine: {cpu}, {os.cpu_count()} cores, Linux {platform.release()}")
 if os.environ.get("BENCH_PINNED", "0") != "0":
     print("- The panel runs on the last core by itself, as the controller is a processor of its own; "
           "hyperfine and the ways run on the other cores. Unpinned, the panel's work on each frame "
-          "competes with the ways for the same cores, and what a way that writes a frame seems to cost goes up "
-          "(panel45: about 1.13 × `true` on this machine)")
+          "competes with the ways for the same cores, and what a way that writes a frame seems to cost goes up")
 print(f"- {sh('hyperfine --version')}; programs: the host build (`build/host`), dynamically linked")
 print("- Reproduce: `cmake -S . -B build && cmake --build build -j2 && "
       "cmake -S . -B build-static -DPANEL_STATIC=ON && cmake --build build-static -j2 && "
