@@ -121,9 +121,7 @@ std::vector<std::string> settings_faults(const termios &tio)
 std::vector<line_report> frame_monitor::feed(std::span<const std::uint8_t> bytes,
                                              const termios &settings, long long now_ms)
 {
-    std::vector<line_report> out;
-    if (last_byte_ >= 0 && now_ms - last_byte_ >= FRAME_GAP_MS)
-        out = flush();
+    std::vector<line_report> out = idle(now_ms);
     for (const std::uint8_t b : bytes) {
         if (pending_.empty()) {
             pending_settings_ = settings;

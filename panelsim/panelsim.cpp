@@ -13,7 +13,6 @@
 #include <cstring>
 #include <ctime>
 #include <getopt.h>
-#include <memory>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>

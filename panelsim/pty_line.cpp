@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <poll.h>
@@ -20,16 +19,12 @@ long long now_ms()
     return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-// True when path is a symbolic link into /dev/pts: a line's link, live or
-// left behind.
-bool is_line_link(const std::string &path)
+// Where the symbolic link at path points; empty if it is none.
+std::string link_target(const std::string &path)
 {
     char target[PATH_MAX];
-    const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
-    if (n < 0)
-        return false;
-    target[n] = '\0';
-    return std::strncmp(target, "/dev/pts/", 9) == 0;
+    const ssize_t n = readlink(path.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
 } // namespace
@@ -57,7 +52,8 @@ bool pty_line::open()
 
 bool pty_line::link(const std::string &path)
 {
-    if (is_line_link(path))
+    // A link into /dev/pts is a line's link, live or left behind.
+    if (link_target(path).rfind("/dev/pts/", 0) == 0)
         (void)::unlink(path.c_str());
     if (symlink(slave_path_.c_str(), path.c_str()) != 0)
         return false;
@@ -68,13 +64,8 @@ bool pty_line::link(const std::string &path)
 void pty_line::unlink()
 {
     // Only our own link: another line may have taken the path over since.
-    if (!link_.empty()) {
-        char target[PATH_MAX];
-        const ssize_t n = readlink(link_.c_str(), target, sizeof target - 1);
-        if (n >= 0 &&
-            slave_path_.compare(0, std::string::npos, target, static_cast<size_t>(n)) == 0)
-            (void)::unlink(link_.c_str());
-    }
+    if (!link_.empty() && link_target(link_) == slave_path_)
+        (void)::unlink(link_.c_str());
     link_.clear();
 }
 
