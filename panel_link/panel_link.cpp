@@ -13,14 +13,39 @@
 namespace
 {
 
+// Reports the failure in errno after what standard output holds, so that
+// one stream taking both shows the texts in the order they were written.
+void report(const char *what)
+{
+    const int err = errno;
+    (void)fflush(stdout);
+    errno = err;
+    perror(what);
+}
+
 // Reports the failure in errno, closes the port and ends the run.
 [[noreturn]] void fail(int fd, const char *what)
 {
     const int err = errno;
     (void)close(fd);
     errno = err;
-    perror(what);
+    report(what);
     exit(1);
+}
+
+// Opens the port on a descriptor above the standard ones. Where standard
+// input, output or error was closed, the open would take its place, and the
+// texts meant for it would go down the line ahead of the frame.
+[[nodiscard]] int open_port()
+{
+    const int fd = open(PANEL_DEVICE, O_RDWR | O_NONBLOCK);
+    if (fd < 0 || fd > STDERR_FILENO)
+        return fd;
+    const int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    const int err = errno;
+    (void)close(fd);
+    errno = err;
+    return high;
 }
 
 [[nodiscard]] long long now_ms()
@@ -73,9 +98,9 @@ int panel_open()
     tio.c_cc[VTIME] = 5;
 
     // Non-blocking, so the open does not wait for modem-control lines.
-    const int fd = open(PANEL_DEVICE, O_RDWR | O_NONBLOCK);
+    const int fd = open_port();
     if (fd < 0) {
-        perror("file open error\n");
+        report("file open error\n");
         exit(1);
     }
     // A frame sent under unknown line settings is garbage to the controller.

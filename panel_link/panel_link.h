@@ -13,9 +13,12 @@
 //  - A frame leaves whole and unaltered, or not at all: the port is
 //    non-blocking, so the write goes on after short writes and interruptions
 //    and waits, for a bounded time, while the port is busy.
+//  - The port never takes descriptor 0, 1 or 2, even when the caller was
+//    started with them closed: what is meant for them never reaches the line.
 //  - No error values travel back to the caller. A failure to open, set up or
-//    write the port is reported with perror and ends the process with
-//    status 1; the only result handed back is that of close.
+//    write the port is reported with perror, after standard output has been
+//    flushed so that one stream taking both keeps the order, and ends the
+//    process with status 1; the only result handed back is that of close.
 //  - No locks, no reads from the line, no heap, no state between calls.
 //
 // panel_open   open PANEL_DEVICE and apply the line settings; returns the fd

@@ -164,6 +164,44 @@ INSTANTIATE_TEST_SUITE_P(Programs, Settings, testing::Values(false, true),
                              return param_info.param ? "panelcmd" : "panel45";
                          });
 
+struct closed_case {
+    const char *name;
+    start_options how;
+};
+
+class ClosedStreams : public E2E, public testing::WithParamInterface<closed_case>
+{
+};
+
+// Started with standard descriptors closed, the programs still put exactly
+// the frame on the line, none of their texts, and exit as they would.
+TEST_P(ClosedStreams, TheLineGetsOnlyTheFrame)
+{
+    const auto &how = GetParam().how;
+    process p45(command(cfg.panel45, {}), how);
+    const outcome o45 = p45.wait();
+    EXPECT_EQ(o45.status, 0);
+    EXPECT_EQ(received(), FRAME45);
+    process cmd(command(cfg.panelcmd, {"a", "d", "0"}), how);
+    const outcome o = cmd.wait();
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(received(), (bytes{0x0a, 0x0d, 0, 0, 0, 0, 0, 0}));
+    if (!how.closed_out) {
+        EXPECT_EQ(o45.out, "vfd_0x45 command\n");
+        EXPECT_EQ(o.out, "usage : " + cfg.panelcmd + USAGE_SUFFIX +
+                             frame_line({0x0a, 0x0d, 0, 0, 0, 0, 0, 0}));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, ClosedStreams,
+    testing::Values(closed_case{"stdin", {.closed_in = true}},
+                    closed_case{"stdout", {.closed_out = true}},
+                    closed_case{"stderr", {.closed_err = true}},
+                    closed_case{"all_three",
+                                {.closed_in = true, .closed_out = true, .closed_err = true}}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
 TEST_F(E2E, Panel45WithAnArgumentLeavesThePortAlone)
 {
     ASSERT_TRUE(line.configure(spoiled()));
@@ -185,11 +223,11 @@ TEST_F(E2E, EmptyArgumentVector)
 {
     if (!cfg.emulator.empty())
         GTEST_SKIP() << "an emulator cannot pass an empty argument vector on";
-    process cmd({cfg.panelcmd}, true);
+    process cmd({cfg.panelcmd}, {.no_argv = true});
     const outcome o = cmd.wait();
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.out, "usage : panelcmd" + USAGE_SUFFIX + frame_line(bytes(8, 0)));
-    process p45({cfg.panel45}, true);
+    process p45({cfg.panel45}, {.no_argv = true});
     EXPECT_EQ(p45.wait().status, 0);
     EXPECT_EQ(received(), (bytes{0, 0, 0, 0, 0, 0, 0, 0, 0x45, 1, 1, 1, 1, 1, 0, 0}));
 }
@@ -223,6 +261,16 @@ TEST_P(Failures, AreReportedWithStatusOne)
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, c.cmd ? "usage : " + program + USAGE_SUFFIX : "");
     EXPECT_EQ(o.err, c.err);
+    // One stream taking both outputs shows them in the order written.
+    process merged(
+        command(program, c.cmd ? std::vector<std::string>{"45", "1"} : std::vector<std::string>{}),
+        {.one_stream = true});
+    const outcome m = merged.wait();
+    EXPECT_EQ(m.status, 1);
+    EXPECT_EQ(m.out, o.out + c.err);
+    // With standard error closed, the message must not land in the port.
+    process quiet(command(program, {}), {.closed_err = true});
+    EXPECT_EQ(quiet.wait().status, 1);
     struct stat st {
     };
     if (c.regular_file) {

@@ -11,7 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-process::process(const std::vector<std::string> &argv, bool no_argv)
+process::process(const std::vector<std::string> &argv, const start_options &how)
 {
     int out[2];
     int err[2];
@@ -19,12 +19,21 @@ process::process(const std::vector<std::string> &argv, bool no_argv)
         return;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (how.closed_in)
+        posix_spawn_file_actions_addclose(&fa, 0);
+    else
+        posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    if (how.closed_out)
+        posix_spawn_file_actions_addclose(&fa, 1);
+    else
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+    if (how.closed_err)
+        posix_spawn_file_actions_addclose(&fa, 2);
+    else
+        posix_spawn_file_actions_adddup2(&fa, how.one_stream ? out[1] : err[1], 2);
 
     std::vector<char *> args;
-    if (!no_argv)
+    if (!how.no_argv)
         std::transform(argv.begin(), argv.end(), std::back_inserter(args),
                        [](const std::string &a) { return const_cast<char *>(a.c_str()); });
     args.push_back(nullptr);

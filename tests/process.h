@@ -13,12 +13,20 @@ struct outcome {
     std::string err;
 };
 
+// How the program is started. By default standard input is /dev/null and
+// standard output and error are captured apart.
+struct start_options {
+    bool no_argv = false;   // an empty argument vector (argv[0] is still the file to run)
+    bool closed_in = false; // start with standard input closed
+    bool closed_out = false;
+    bool closed_err = false;
+    bool one_stream = false; // standard error into the same pipe as standard output
+};
+
 class process
 {
   public:
-    // Starts argv[0] with argv. With no_argv, the program is started with an
-    // empty argument vector (argv[0] is still the file to run).
-    explicit process(const std::vector<std::string> &argv, bool no_argv = false);
+    explicit process(const std::vector<std::string> &argv, const start_options &how = {});
     ~process();
     process(const process &) = delete;
     process &operator=(const process &) = delete;
