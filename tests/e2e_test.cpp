@@ -8,6 +8,7 @@
 // this machine.
 #include "process.h"
 #include "pty_line.h"
+#include "raw_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -53,25 +54,6 @@ std::string frame_line(const bytes &frame)
         s += buf;
     }
     return s + "\n";
-}
-
-// Settings an earlier user might have left on the port: another speed, two
-// stop bits, odd parity, flow control both ways, cooked input, CR/LF mapping,
-// output processing. (A pseudo-terminal keeps no data-bit size or parity
-// enable of its own: it always reports CS8 without PARENB.)
-termios spoiled()
-{
-    termios t{};
-    t.c_iflag = ICRNL | IXON | IXOFF | INPCK | ISTRIP;
-    t.c_oflag = OPOST | ONLCR;
-    t.c_cflag = CS7 | PARENB | PARODD | CSTOPB | CREAD | HUPCL | CRTSCTS;
-    t.c_lflag = ECHO | ICANON | ISIG | IEXTEN;
-    t.c_cc[VINTR] = 3;
-    t.c_cc[VMIN] = 0;
-    t.c_cc[VTIME] = 0;
-    cfsetospeed(&t, B9600);
-    cfsetispeed(&t, B9600);
-    return t;
 }
 
 class E2E : public testing::Test
@@ -138,25 +120,14 @@ class Settings : public E2E, public testing::WithParamInterface<bool>
 
 TEST_P(Settings, SpoiledSettingsAreReplaced)
 {
-    ASSERT_TRUE(line.configure(spoiled()));
+    ASSERT_TRUE(line.configure(spoiled_settings()));
     const bool cmd = GetParam();
     process p(cmd ? command(cfg.panelcmd, {"a", "d", "11", "13", "0"}) : command(cfg.panel45, {}));
     EXPECT_EQ(p.wait().status, 0);
     const bytes frame = cmd ? bytes{0x0a, 0x0d, 0x11, 0x13, 0, 0, 0, 0} : FRAME45;
     EXPECT_EQ(received(), frame);
 
-    const termios t = line.settings();
-    EXPECT_EQ(cfgetospeed(&t), B19200);
-    EXPECT_EQ(cfgetispeed(&t), B19200);
-    EXPECT_EQ(t.c_cflag & ~static_cast<tcflag_t>(CBAUD | CIBAUD),
-              static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
-    EXPECT_EQ(t.c_iflag, 0U);
-    EXPECT_EQ(t.c_oflag, 0U);
-    EXPECT_EQ(t.c_lflag, 0U);
-    for (std::size_t i = 0; i < NCCS; i++) {
-        const int want = i == VMIN ? 1 : i == VTIME ? 5 : 0;
-        EXPECT_EQ(t.c_cc[i], want) << "c_cc[" << i << "]";
-    }
+    EXPECT_EQ(raw_19200_faults(line.settings()), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, Settings, testing::Values(false, true),
@@ -204,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(E2E, Panel45WithAnArgumentLeavesThePortAlone)
 {
-    ASSERT_TRUE(line.configure(spoiled()));
+    ASSERT_TRUE(line.configure(spoiled_settings()));
     process p(command(cfg.panel45, {"x"}));
     const outcome o = p.wait();
     EXPECT_EQ(o.status, 1);
