@@ -49,7 +49,7 @@ if os.environ.get("BENCH_PINNED", "0") != "0":
     print("- The panel runs on the last core by itself, as the controller is a processor of its own; "
           "hyperfine and the ways run on the other cores. Unpinned, the panel's work on each frame "
           "competes with the ways for the same cores, and what a way that writes a frame seems to cost goes up")
-print(f"- {sh('hyperfine --version')}; programs: the host build (`build/host`), dynamically linked")
+print(f"- {sh('hyperfine --version')}; programs: the host build (`build/host`), dynamically linked, hardened as by default (PIE, stack protector, fortified functions, full RELRO)")
 print("- Reproduce: `cmake -S . -B build && cmake --build build -j2 && "
       "cmake -S . -B build-static -DPANEL_STATIC=ON && cmake --build build-static -j2 && "
       "bench/run.sh build build-static`\n")

@@ -8,6 +8,9 @@ foreach(program IN LISTS PROGRAMS)
   endif()
   string(REGEX MATCHALL "Shared library: \\[[^]]*\\]" needed "${dynamic}")
   string(REPLACE "Shared library: " "" needed "${needed}")
+  # The dynamic loader is part of the C library; some processors' programs
+  # name it, for the stack protector's guard (ld-linux-armhf.so.3, ld.so.1).
+  list(FILTER needed EXCLUDE REGEX "^\\[ld[-.].*\\]$")
   if(STATIC)
     set(want "")
   else()
