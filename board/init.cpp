@@ -12,8 +12,8 @@
 //   board: done N
 // With /etc/board-command (its words NUL-separated) it runs that command
 // instead, on the console, and ends with "board: exit STATUS".
+#include "expected.h"
 #include "process.h"
-#include "raw_settings.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -125,17 +125,6 @@ void check_raw(verdict &v)
     }
 }
 
-std::string frame_line(const std::vector<unsigned> &frame)
-{
-    std::string s = "command data = ";
-    for (const unsigned b : frame) {
-        char buf[16];
-        snprintf(buf, sizeof buf, "0x%x : ", b);
-        s += buf;
-    }
-    return s + "\n";
-}
-
 // The port taken away for a case, and put back after it.
 struct port_moved {
     port_moved() { ok = rename(PORT.c_str(), AWAY.c_str()) == 0; }
@@ -171,7 +160,9 @@ std::vector<board_case> cases()
                        spoil(v);
                        const auto start = std::chrono::steady_clock::now();
                        run(v, {PANELCMD, "a", "d", "11", "13", "0", "ff"}, 0,
-                           usage_line() + frame_line({0x0a, 0x0d, 0x11, 0x13, 0, 0xff, 0, 0}), "");
+                           usage_line() + frame_line(std::vector<std::uint8_t>{
+                                              0x0a, 0x0d, 0x11, 0x13, 0, 0xff, 0, 0}),
+                           "");
                        const auto spent = std::chrono::steady_clock::now() - start;
                        v.check(spent >= std::chrono::seconds(1), "panelcmd did not pause");
                        check_raw(v);

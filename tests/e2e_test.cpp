@@ -6,9 +6,9 @@
 // The programs must have been built to open --device. With --emulator (for
 // builds for another processor) they run under it, while the line stays on
 // this machine.
+#include "expected.h"
 #include "process.h"
 #include "pty_line.h"
-#include "raw_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -43,17 +43,6 @@ std::vector<std::string> command(const std::string &program, const std::vector<s
     argv.push_back(program);
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
-}
-
-std::string frame_line(const bytes &frame)
-{
-    std::string s = "command data = ";
-    for (const auto b : frame) {
-        char buf[16];
-        snprintf(buf, sizeof buf, "0x%x : ", b);
-        s += buf;
-    }
-    return s + "\n";
 }
 
 class E2E : public testing::Test
@@ -160,7 +149,7 @@ TEST_P(ClosedStreams, TheLineGetsOnlyTheFrame)
     if (!how.closed_out) {
         EXPECT_EQ(o45.out, "vfd_0x45 command\n");
         EXPECT_EQ(o.out, "usage : " + cfg.panelcmd + USAGE_SUFFIX +
-                             frame_line({0x0a, 0x0d, 0, 0, 0, 0, 0, 0}));
+                             frame_line(bytes{0x0a, 0x0d, 0, 0, 0, 0, 0, 0}));
     }
 }
 

@@ -1,4 +1,4 @@
-#include "raw_settings.h"
+#include "expected.h"
 
 #include <cstdio>
 
@@ -13,6 +13,17 @@ constexpr tcflag_t SPEED_BITS = CBAUD;
 #endif
 
 } // namespace
+
+std::string frame_line(std::span<const std::uint8_t> frame)
+{
+    std::string s = "command data = ";
+    for (const auto b : frame) {
+        char buf[16];
+        snprintf(buf, sizeof buf, "0x%x : ", b);
+        s += buf;
+    }
+    return s + "\n";
+}
 
 std::string raw_19200_faults(const termios &t)
 {

@@ -1,9 +1,15 @@
-// The settings of a port before and after either program has run.
-#ifndef TESTS_RAW_SETTINGS_H
-#define TESTS_RAW_SETTINGS_H
+// What the programs are expected to leave behind: their texts, and the
+// settings of a port before and after a run.
+#ifndef TESTS_EXPECTED_H
+#define TESTS_EXPECTED_H
 
+#include <cstdint>
+#include <span>
 #include <string>
 #include <termios.h>
+
+// panelcmd's frame line: "command data = ", then "0x%x : " for each byte.
+[[nodiscard]] std::string frame_line(std::span<const std::uint8_t> frame);
 
 // Empty when the settings are exactly 19200 baud both ways, CS8 | CREAD |
 // CLOCAL and nothing else, no input, output or local flags, VMIN 1, VTIME 5
