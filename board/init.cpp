@@ -268,6 +268,12 @@ int command()
     std::transform(argv.begin(), argv.end(), args.begin(), [](std::string &a) { return a.data(); });
     const pid_t pid = fork();
     if (pid == 0) {
+        // Nothing types on the console: a command that reads gets end of file.
+        const int null = open("/dev/null", O_RDONLY);
+        if (null > 0) {
+            dup2(null, 0);
+            close(null);
+        }
         execvp(args[0], args.data());
         fprintf(stderr, "%s: %s\n", args[0], strerror(errno));
         _exit(127);
