@@ -10,6 +10,7 @@
 #include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -142,17 +143,18 @@ bool stand_at_ttys1(const std::string &slave, std::string &why)
     return true;
 }
 
-[[noreturn]] void child(int sock, char *const argv[], const std::string &slave, bool at_ttys1)
+[[noreturn]] void child(int sock, char *const argv[], const std::string &slave, bool at_ttys1,
+                        bool watch_closes)
 {
     std::string why;
     if (at_ttys1 && !stand_at_ttys1(slave, why)) {
         send_message(sock, 'E', "cannot stand at /dev/ttyS1: " + why, -1, LAUNCH_NO_TTYS1);
         _exit(LAUNCH_NO_TTYS1);
     }
-    const int listener = watch_install(why);
+    // From here on every close is watched; the listener closes on exec.
+    const int listener = watch_install(watch_closes, why);
     if (listener >= 0) {
         send_message(sock, 'W', "", listener);
-        close(listener);
     } else {
         send_message(sock, 'w', why);
     }
@@ -161,14 +163,18 @@ bool stand_at_ttys1(const std::string &slave, std::string &why)
     sigprocmask(SIG_SETMASK, &none, nullptr);
     execvp(argv[0], argv);
     const int err = errno;
+    const int status = err == ENOENT ? 127 : 126;
     send_message(sock, 'E', std::string("cannot start ") + argv[0] + ": " + strerror(err), -1,
-                 err == ENOENT ? 127 : 126);
-    _exit(127);
+                 static_cast<unsigned char>(status));
+    // Under the watch, exit_group waits for the panel, which is waiting for
+    // us: the one thread's own exit is not watched.
+    syscall(SYS_exit, status);
+    _exit(status);
 }
 
 } // namespace
 
-launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1)
+launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1, bool watch_closes)
 {
     launch_result r;
     int sv[2];
@@ -180,7 +186,7 @@ launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1
     const pid_t pid = fork();
     if (pid == 0) {
         close(sv[0]);
-        child(sv[1], argv, slave, at_ttys1);
+        child(sv[1], argv, slave, at_ttys1, watch_closes);
     }
     close(sv[1]);
     if (pid < 0) {
@@ -214,14 +220,16 @@ launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1
             r.pid = -1;
             r.status = static_cast<unsigned char>(buf[1]);
             r.error = text.substr(1);
+            break;
         }
     }
     close(sv[0]);
     if (r.pid < 0) {
-        (void)waitpid(pid, nullptr, 0);
+        // The child's exit is a watched call: without a listener it goes on.
         if (r.watch >= 0)
             close(r.watch);
         r.watch = -1;
+        (void)waitpid(pid, nullptr, 0);
     }
     return r;
 }

@@ -24,7 +24,9 @@ struct launch_result {
 };
 
 // Starts argv[0] with argv (a null-terminated vector). slave is the line's
-// slave path; at_ttys1 asks for it at /dev/ttyS1.
-[[nodiscard]] launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1);
+// slave path; at_ttys1 asks for it at /dev/ttyS1; watch_closes hands the
+// panel every call that may close the line, besides the settings calls.
+[[nodiscard]] launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1,
+                                   bool watch_closes);
 
 #endif

@@ -6,7 +6,9 @@
 #include "launch.h"
 #include "pty_line.h"
 #include "watch.h"
+#include "wire.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <ctime>
 #include <getopt.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -26,156 +29,276 @@
 namespace
 {
 
-// How long bytes written to the line may take to reach our side.
-constexpr int SETTLE_MS = 5;
-
 void usage(FILE *to)
 {
     fprintf(to,
-            "usage: panelsim [-l PATH | -d] [-- COMMAND [ARGS...]]\n"
+            "usage: panelsim [-l PATH | -d] [-a] [-v FILE] [-- COMMAND [ARGS...]]\n"
             "  -l, --link PATH   put the line at PATH (default %s)\n"
             "  -d, --dev-ttyS1   put the line at /dev/ttyS1 for COMMAND, in a private\n"
             "                    mount namespace (root, or unprivileged user namespaces)\n"
+            "  -a, --at-arrival  judge each byte by the settings in force when it arrived,\n"
+            "                    for an emulated UART with no transmit time of its own\n"
+            "  -v, --vcd FILE    also write the line as a logic analyser records it\n"
             "  -h, --help        show this text\n"
             "Without COMMAND the panel runs until interrupted.\n",
             PANELSIM_LINK);
 }
 
-long long wall_ms()
+long long clock_ns(clockid_t clock)
 {
     timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+    clock_gettime(clock, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
-struct tally {
-    std::size_t frames = 0;
-    std::size_t flagged = 0;
+// The panel's run: the line as a UART sends it, the programs' calls on it,
+// and the reports. Times are nanoseconds on the monotonic clock since the
+// panel started; the wall clock gives only the printed time of day.
+class panel
+{
+  public:
+    panel(pty_line &line, settings_watch &watch, bool at_arrival, bool blind)
+        : line_(line), watch_(watch), start_(clock_ns(CLOCK_MONOTONIC)),
+          wire_(initial(line, blind), at_arrival), holds_(!at_arrival && !blind), blind_(blind)
+    {
+    }
+
+    [[nodiscard]] long long now() const { return clock_ns(CLOCK_MONOTONIC) - start_; }
+
+    // Takes in what the programs have written. A read that finds nothing
+    // first waits for the pseudo-terminal to pass on what was written
+    // before, so after a watched call it has every byte written before it.
+    void take_in()
+    {
+        std::uint8_t buf[4096];
+        ssize_t n;
+        while ((n = line_.read(buf, 0)) > 0) {
+            if (blind_)
+                follow_line();
+            sent(wire_.arrive({buf, static_cast<std::size_t>(n)}, now()));
+        }
+    }
+
+    // Answers one watched call, now or once the line has sent what is queued.
+    void handle(line_call &call)
+    {
+        take_in();
+        switch (call.kind) {
+        case line_call::other:
+            break;
+        case line_call::blind:
+            unknown(call.why);
+            return watch_.answer(call);
+        case line_call::set:
+            if (!call.settings.known)
+                unknown(call.why);
+            if (call.drain_first && holds_)
+                return held_.push_back(call);
+            sent(wire_.change(call.settings, now()));
+            break;
+        case line_call::drain:
+        case line_call::last_close:
+            if (holds_)
+                return held_.push_back(call);
+            break;
+        case line_call::flush_output:
+            // Behind an emulated UART the bytes have already left.
+            if (holds_) {
+                std::size_t dropped = 0;
+                sent(wire_.discard(now(), dropped));
+                print(monitor_.cut(dropped, now(), wire_.settings()));
+            }
+            break;
+        }
+        watch_.answer(call);
+    }
+
+    // Lets the held calls go on once the line has sent all that is queued,
+    // and prints what has left by now. Returns how long to wait, in
+    // nanoseconds, before the next thing is due (-1: nothing is).
+    long long tick()
+    {
+        const long long t = now();
+        sent(wire_.advance(t));
+        if (!held_.empty() && wire_.idle_at() <= t) {
+            for (const auto &call : held_) {
+                if (call.kind == line_call::set)
+                    sent(wire_.change(call.settings, t));
+                watch_.answer(call);
+            }
+            held_.clear();
+        }
+        print(monitor_.idle(t));
+        long long next = monitor_.deadline_ns();
+        // While bytes are queued, reports come out as their frames end.
+        if (wire_.queued())
+            next = std::min(next < 0 ? wire_.idle_at() : next,
+                            std::min(wire_.idle_at(), t + 10 * NS_PER_MS));
+        if (!held_.empty())
+            next = next < 0 ? wire_.idle_at() : std::min(next, wire_.idle_at());
+        return next < 0 ? -1 : std::max(0LL, next - t);
+    }
+
+    // Everything queued leaves, every held call goes on, and the summary.
+    void finish()
+    {
+        take_in();
+        for (const auto &call : held_)
+            watch_.answer(call);
+        held_.clear();
+        sent(wire_.advance(wire_.idle_at()));
+        print(monitor_.flush());
+        printf("panelsim: %zu frame%s received, %zu flagged\n", frames_, frames_ == 1 ? "" : "s",
+               flagged_);
+    }
+
+    [[nodiscard]] bool flagged() const { return flagged_ > 0; }
+    [[nodiscard]] int line_fd() const { return line_.master(); }
+    [[nodiscard]] const line_settings &settings() const { return wire_.settings(); }
+
+  private:
+    static line_settings initial(const pty_line &line, bool blind)
+    {
+        line_settings s = read_settings(line.master());
+        s.known = !blind;
+        return s;
+    }
+
+    // Without a watch, the speed, stop bits and flags are what the line
+    // reports; the size and parity stay unknown.
+    void follow_line()
+    {
+        line_settings s = read_settings(line_.master());
+        s.known = false;
+        sent(wire_.change(s, now()));
+    }
+
+    void unknown(const std::string &why)
+    {
+        if (!said_unknown_)
+            fprintf(stderr,
+                    "panelsim: %s: frames sent under settings not seen are flagged \"settings "
+                    "unknown\"\n",
+                    why.c_str());
+        said_unknown_ = true;
+        line_settings s = wire_.settings();
+        s.known = false;
+        sent(wire_.change(s, now()));
+    }
+
+    void sent(const std::vector<sent_byte> &bytes)
+    {
+        for (const auto &b : bytes)
+            print(monitor_.take(b));
+    }
+
+    void print(const std::vector<line_report> &reports)
+    {
+        const long long wall = clock_ns(CLOCK_REALTIME) - clock_ns(CLOCK_MONOTONIC) + start_;
+        for (const auto &r : reports) {
+            const long long at_ms = (wall + r.time_ns) / NS_PER_MS;
+            const time_t secs = static_cast<time_t>(at_ms / 1000);
+            tm local{};
+            localtime_r(&secs, &local);
+            char stamp[16];
+            strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+            std::string hex;
+            for (const auto b : r.bytes) {
+                char h[4];
+                snprintf(h, sizeof h, "%s%02x", hex.empty() ? "" : " ", b);
+                hex += h;
+            }
+            printf("panel %s.%03lld  %-23s  %s", stamp, at_ms % 1000, hex.c_str(),
+                   describe(r.settings).c_str());
+            if (!r.problems.empty()) {
+                std::string all;
+                for (const auto &p : r.problems)
+                    all += (all.empty() ? "" : "; ") + p;
+                printf("  !! %s", all.c_str());
+                flagged_++;
+            }
+            putchar('\n');
+            if (r.bytes.size() == FRAME_LEN)
+                frames_++;
+        }
+    }
+
+    pty_line &line_;
+    settings_watch &watch_;
+    long long start_;
+    wire wire_;
+    frame_monitor monitor_;
+    std::vector<line_call> held_;
+    bool holds_;
+    bool blind_;
+    bool said_unknown_ = false;
+    std::size_t frames_ = 0;
+    std::size_t flagged_ = 0;
 };
 
-void print(const std::vector<line_report> &reports, tally &t)
+// Watches the line until the command and every process it started have
+// ended (or, without one, until we are interrupted); prints every report and
+// the summary. Returns the exit status.
+int watch_line(panel &p, settings_watch &watch, pid_t child, int sigfd)
 {
-    for (const auto &r : reports) {
-        const time_t secs = static_cast<time_t>(r.time_ms / 1000);
-        tm local{};
-        localtime_r(&secs, &local);
-        char stamp[16];
-        strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-        std::string hex;
-        for (const auto b : r.bytes) {
-            char h[4];
-            snprintf(h, sizeof h, "%s%02x", hex.empty() ? "" : " ", b);
-            hex += h;
-        }
-        printf("panel %s.%03lld  %-23s  %s", stamp, r.time_ms % 1000, hex.c_str(),
-               describe(r.settings).c_str());
-        if (!r.problems.empty()) {
-            std::string all;
-            for (const auto &p : r.problems)
-                all += (all.empty() ? "" : "; ") + p;
-            printf("  !! %s", all.c_str());
-            t.flagged++;
-        }
-        putchar('\n');
-        if (r.bytes.size() == FRAME_LEN)
-            t.frames++;
-    }
-}
-
-// The settings in force now. The pseudo-terminal reports everything but the
-// character size and parity, which come from what was last asked for.
-termios line_settings(const pty_line &line, const settings_watch &watch)
-{
-    termios t = line.settings();
-    unsigned asked = 0;
-    if (watch.requested(asked)) {
-        const auto keep = static_cast<tcflag_t>(CSIZE | PARENB);
-        t.c_cflag = (t.c_cflag & ~keep) | (static_cast<tcflag_t>(asked) & keep);
-    }
-    return t;
-}
-
-// Watches the line until the command has ended (or, without one, until we
-// are interrupted) and the line is quiet; prints every report and the
-// summary. Returns the exit status.
-int watch_line(pty_line &line, settings_watch &watch, pid_t child, int sigfd)
-{
-    frame_monitor monitor;
-    tally t;
     int status = 0;
-    bool done = false;         // the command has ended, or we were interrupted
-    long long quiet_until = 0; // once done: the line must stay quiet until then
-    const auto quiet_from_now = [&] { quiet_until = wall_ms() + FRAME_GAP_MS; };
-
-    // Takes in what has arrived, waiting up to wait_ms for the first of it.
-    const auto take_in = [&](int wait_ms) {
-        std::uint8_t buf[512];
-        ssize_t n;
-        while ((n = line.read(buf, wait_ms)) > 0) {
-            print(monitor.feed({buf, static_cast<std::size_t>(n)}, line_settings(line, watch),
-                               wall_ms()),
-                  t);
-            if (done)
-                quiet_from_now();
-            wait_ms = 0;
-        }
-    };
-
-    while (true) {
-        const long long now = wall_ms();
-        print(monitor.idle(now), t);
-        if (done && now >= quiet_until)
+    for (;;) {
+        const long long wait = p.tick();
+        pollfd fds[3] = {{-1, POLLIN, 0}, {sigfd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
+        fds[0].fd = p.line_fd();
+        timespec timeout{wait / 1000000000LL, wait % 1000000000LL};
+        if (ppoll(fds, watch.fd() >= 0 ? 3 : 2, wait < 0 ? nullptr : &timeout, nullptr) < 0 &&
+            errno != EINTR)
             break;
-        int timeout = monitor.wait_ms(now);
-        if (done && (timeout < 0 || quiet_until - now < timeout))
-            timeout = static_cast<int>(quiet_until - now);
-        pollfd fds[3] = {{line.master(), POLLIN, 0}, {sigfd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
-        if (poll(fds, watch.fd() >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR)
-            break;
-        // Before a watched program changes the settings, the bytes it sent
-        // under the old ones are taken in; the kernel hands them on to our side
-        // a moment after the write.
-        if (((fds[2].revents & POLLIN) && !watch.handle([&] { take_in(SETTLE_MS); })) ||
-            (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)))
+        if (fds[2].revents & POLLIN) {
+            line_call call;
+            if (!watch.receive(call, p.settings()))
+                watch.stop();
+            else if (call.id != 0)
+                p.handle(call);
+        } else if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
             watch.stop();
+        }
         if (fds[0].revents & POLLIN)
-            take_in(0);
+            p.take_in();
         if (fds[1].revents & POLLIN) {
             signalfd_siginfo si{};
-            if (read(sigfd, &si, sizeof si) == sizeof si && si.ssi_signo != SIGCHLD && child < 0) {
+            bool done = false;
+            if (read(sigfd, &si, sizeof si) == sizeof si && si.ssi_signo != SIGCHLD && child < 0)
                 done = true;
-                quiet_from_now();
-            }
+            // Orphans of the command come to us: all must have ended.
             int ws = 0;
-            if (child > 0 && waitpid(child, &ws, WNOHANG) == child) {
-                status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-                child = -1;
+            pid_t pid;
+            while ((pid = waitpid(-1, &ws, WNOHANG)) > 0)
+                if (pid == child)
+                    status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+            if (child > 0 && pid < 0 && errno == ECHILD)
                 done = true;
-                quiet_from_now();
-            }
+            if (done)
+                break;
         }
     }
-    print(monitor.flush(), t);
-    printf("panelsim: %zu frame%s received, %zu flagged\n", t.frames, t.frames == 1 ? "" : "s",
-           t.flagged);
-    return status == 0 && t.flagged > 0 ? 1 : status;
+    p.finish();
+    return status == 0 && p.flagged() ? 1 : status;
 }
 
 struct options {
     std::string link = PANELSIM_LINK;
     bool at_ttys1 = false;
+    bool at_arrival = false;
+    std::string vcd;
     char **command = nullptr; // null-terminated; empty without a command
 };
 
 // Reads the command line; returns -1 to go on, else the exit status.
 int parse(int argc, char *argv[], options &o)
 {
-    const option longopts[] = {{"link", required_argument, nullptr, 'l'},
-                               {"dev-ttyS1", no_argument, nullptr, 'd'},
-                               {"help", no_argument, nullptr, 'h'},
-                               {nullptr, 0, nullptr, 0}};
+    const option longopts[] = {
+        {"link", required_argument, nullptr, 'l'}, {"dev-ttyS1", no_argument, nullptr, 'd'},
+        {"at-arrival", no_argument, nullptr, 'a'}, {"vcd", required_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
     bool link_given = false;
-    for (int c; (c = getopt_long(argc, argv, "+l:dh", longopts, nullptr)) != -1;) {
+    for (int c; (c = getopt_long(argc, argv, "+l:dav:h", longopts, nullptr)) != -1;) {
         switch (c) {
         case 'l':
             o.link = optarg;
@@ -183,6 +306,12 @@ int parse(int argc, char *argv[], options &o)
             break;
         case 'd':
             o.at_ttys1 = true;
+            break;
+        case 'a':
+            o.at_arrival = true;
+            break;
+        case 'v':
+            o.vcd = optarg;
             break;
         case 'h':
             usage(stdout);
@@ -203,7 +332,8 @@ int parse(int argc, char *argv[], options &o)
 // Starts the command, under the watch; returns its pid, or -1 with status set.
 pid_t start(const options &o, const pty_line &line, settings_watch &watch, int &status)
 {
-    const launch_result started = launch(o.command, line.slave_path(), o.at_ttys1);
+    // Behind an emulated UART nobody is held: closes need not be watched.
+    const launch_result started = launch(o.command, line.slave_path(), o.at_ttys1, !o.at_arrival);
     if (started.pid < 0) {
         fprintf(stderr, "panelsim: %s\n", started.error.c_str());
         if (started.status == LAUNCH_NO_TTYS1)
@@ -216,8 +346,8 @@ pid_t start(const options &o, const pty_line &line, settings_watch &watch, int &
     }
     if (!started.warning.empty())
         fprintf(stderr,
-                "panelsim: cannot watch the settings asked for (%s): data bits and parity "
-                "are not seen\n",
+                "panelsim: cannot watch the settings asked for (%s): every frame is flagged "
+                "\"settings unknown\"\n",
                 started.warning.c_str());
     watch.adopt(started.watch);
     return started.pid;
@@ -262,12 +392,20 @@ int main(int argc, char *argv[])
     (void)fstat(line.slave(), &st);
     settings_watch watch(st.st_rdev);
     pid_t child = -1;
+    if (o.at_arrival)
+        printf("panelsim: each byte is judged by the settings in force when it arrived; "
+               "nobody is held\n");
     if (o.command[0] != nullptr) {
+        // Whatever the command leaves running is ours to wait for.
+        (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
         int status = 0;
         if ((child = start(o, line, watch, status)) < 0)
             return status;
     } else {
         printf("panelsim: the line is at %s; interrupt to stop\n", o.link.c_str());
+        fprintf(stderr, "panelsim: without a COMMAND the settings asked for are not seen: every "
+                        "frame is flagged \"settings unknown\"\n");
     }
-    return watch_line(line, watch, child, sigfd);
+    panel p(line, watch, o.at_arrival, watch.fd() < 0);
+    return watch_line(p, watch, child, sigfd);
 }

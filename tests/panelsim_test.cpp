@@ -27,6 +27,8 @@ std::string shell_write(const std::string &stty, const std::string &printf_bytes
 }
 
 const std::string FRAME45 = "\\105\\001\\001\\001\\001\\001\\000\\000";
+const std::string HEX45 = "4501010101010000";
+const std::string CLEAN45 = "  45 01 01 01 01 01 00 00  19200 8N1 raw\n";
 
 class Panel : public testing::TestWithParam<panel_case>
 {
@@ -42,6 +44,9 @@ TEST_P(Panel, ReportsWhatReachedTheLine)
     // Where seccomp is not to be had (some containers), what the panel sees
     // differs; it says so.
     if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+        GTEST_SKIP() << o.err;
+    // A sender's way that this machine does not offer.
+    if (o.status == 77)
         GTEST_SKIP() << o.err;
     EXPECT_EQ(o.status, c.status) << o.out << o.err;
     std::size_t at = 0;
@@ -74,16 +79,67 @@ INSTANTIATE_TEST_SUITE_P(
                    {"  45 01 01 01 01 01 00 00  19200 8N1 raw\n",
                     "panelsim: 1 frame received, 0 flagged\n"},
                    ""},
-        // The settings are judged as they were when the bytes were written,
-        // though they change again before the panel reads them.
-        panel_case{
-            "settings_changed_right_after",
-            {"-l", LINK, "--", "sh", "-c",
-             std::string("for i in 1 2 3 4 5; do ") + WRITE_THEN_CHANGE + " " + LINK + "; done"},
-            0,
-            {"  45 01 01 01 01 01 00 00  19200 8N1 raw\n",
-             "panelsim: 5 frames received, 0 flagged\n"},
-            ""},
+        // The UART sends a byte at a time: a change applied at once reaches
+        // the bytes not yet sent; a drain, a draining change or the last
+        // close waits for them.
+        panel_case{"changed_at_once_after_a_write",
+                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45,
+                    "termios:9600:8N1"},
+                   1,
+                   {"  45 01 01 01 01 01 00 00  19200 8N1 raw  !! settings changed from byte ",
+                    "panelsim: 1 frame received, 1 flagged\n"},
+                   ""},
+        panel_case{"drained_then_changed",
+                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45, "drain",
+                    "termios:9600:8N1"},
+                   0,
+                   {CLEAN45, "panelsim: 1 frame received, 0 flagged\n"},
+                   ""},
+        panel_case{"changed_after_the_drain",
+                   {"-l", LINK, "--", SENDER, LINK, "termio:19200:8N1", "write:" + HEX45,
+                    "termios2:9600:7E1:drain"},
+                   0,
+                   {CLEAN45, "panelsim: 1 frame received, 0 flagged\n"},
+                   ""},
+        panel_case{"changed_after_another_program_closed",
+                   {"-l", LINK, "--", "sh", "-c",
+                    std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 + "; " +
+                        SENDER + " " + LINK + " termios:9600:8N1"},
+                   0,
+                   {CLEAN45, "panelsim: 1 frame received, 0 flagged\n"},
+                   ""},
+        panel_case{"flushed",
+                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45 + HEX45,
+                    "flush"},
+                   1,
+                   {"  45", "  19200 8N1 raw  !! cut short by a flush of output: ",
+                    "panelsim: 0 frames received, 1 flagged\n"},
+                   ""},
+        // Every way of asking for settings is seen.
+        panel_case{"system_v_termio",
+                   {"-l", LINK, "--", SENDER, LINK, "termio:19200:7E1", "write:" + HEX45},
+                   1,
+                   {"  45 01 01 01 01 01 00 00  19200 7E1 raw  !! 7 data bits; parity E\n"},
+                   ""},
+        panel_case{"termios2_exact_speed",
+                   {"-l", LINK, "--", SENDER, LINK, "termios2:19200:8N1", "write:" + HEX45},
+                   0,
+                   {CLEAN45},
+                   ""},
+        panel_case{"i386_abi",
+                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "i386:19200:7O2",
+                    "write:" + HEX45},
+                   1,
+                   {"  45 01 01 01 01 01 00 00  19200 7O2 raw  !! 7 data bits; parity O; 2 stop "
+                    "bits\n"},
+                   ""},
+        panel_case{"sent_in_the_background",
+                   {"-l", LINK, "--", "sh", "-c",
+                    std::string("(sleep 0.3; ") + SENDER + " " + LINK +
+                        " termios:19200:8N1 write:" + HEX45 + ") & exit 3"},
+                   3,
+                   {CLEAN45, "panelsim: 1 frame received, 0 flagged\n"},
+                   ""},
         panel_case{"slow",
                    {"-l", LINK, "--", "sh", "-c", shell_write("9600 raw -echo", FRAME45)},
                    1,
@@ -141,6 +197,23 @@ TEST(PanelUse, RefusesAPathThatIsNotItsLink)
     EXPECT_EQ(o.err,
               "panelsim: " + path +
                   " exists and is not a panel's link; remove it or choose another with --link\n");
+}
+
+// Without a command nothing is watched: the panel cannot know the data bits
+// and parity a program asked for, and says so on every frame.
+TEST(PanelUse, UnwatchedFramesAreNeverClean)
+{
+    const std::string script = std::string(PANELSIM) + " -l " + LINK + " & p=$!; " +
+                               "while [ ! -L " + LINK + " ]; do sleep 0.01; done; " + SENDER + " " +
+                               LINK + " termios:19200:7E1 write:" + HEX45 +
+                               "; sleep 0.2; kill -INT $p; wait $p";
+    process p({"sh", "-c", script});
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find("  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n"),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.err.find("every frame is flagged \"settings unknown\""), std::string::npos);
 }
 
 // The very program that ships, unchanged, against a panel at /dev/ttyS1.

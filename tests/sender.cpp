@@ -1,0 +1,170 @@
+// Test helper: a small sender that makes the kernel's terminal calls itself,
+// in the order given, so that every way of setting, draining and flushing a
+// line can be put in front of the virtual panel.
+//
+//   sender PATH STEP...
+//
+//   termios:BAUD:FRAMING[:now|drain|flush]   TCSETS, TCSETSW or TCSETSF
+//   termios2:BAUD:FRAMING[:...]              TCSETS2..., the speed given apart (BOTHER)
+//   termio:BAUD:FRAMING[:...]                the System V TCSETA, TCSETAW or TCSETAF
+//   i386:BAUD:FRAMING                        TCSETS through the i386 ABI (x86_64 only)
+//   write:HEX            the bytes, in one write
+//   drain | flush        tcdrain; tcflush of output
+//   close | reopen       close the line; open it again
+//   sleep:MS
+// FRAMING is as people say it, e.g. 8N1 or 7E2. Exit status 0, or 1 with a
+// message on the first step that fails; 77 when the ABI is not offered here.
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+unsigned code_of(long baud)
+{
+    switch (baud) {
+    case 9600:
+        return B9600;
+    case 19200:
+        return B19200;
+    case 38400:
+        return B38400;
+    default:
+        return B115200;
+    }
+}
+
+unsigned cflag_of(long baud, const std::string &framing)
+{
+    const unsigned sizes[] = {CS5, CS6, CS7, CS8};
+    unsigned c = CREAD | CLOCAL | code_of(baud) | sizes[(framing[0] - '5') & 3];
+    if (framing[1] != 'N')
+        c |= PARENB | (framing[1] == 'O' || framing[1] == 'M' ? PARODD : 0U) |
+             (framing[1] == 'M' || framing[1] == 'S' ? CMSPAR : 0U);
+    if (framing[2] == '2')
+        c |= CSTOPB;
+    return c;
+}
+
+std::vector<std::string> split(const std::string &s)
+{
+    std::vector<std::string> parts(1);
+    for (const char c : s) {
+        if (c == ':')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+int when(const std::vector<std::string> &p, int now, int drain, int flush)
+{
+    if (p.size() < 4 || p[3] == "now")
+        return now;
+    return p[3] == "drain" ? drain : flush;
+}
+
+#ifdef __x86_64__
+// TCSETS through int 0x80, the i386 ABI, with the record below 4 GiB. A
+// kernel without the i386 ABI answers int 0x80 with a fault.
+long i386_tcsets(int fd, unsigned cflag)
+{
+    signal(SIGSEGV, [](int) { _exit(77); });
+    void *low =
+        mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT, -1, 0);
+    if (low == MAP_FAILED)
+        return -errno;
+    auto *t = static_cast<termios *>(low);
+    t->c_cflag = cflag;
+    long ret = 54; // ioctl
+    asm volatile("int $0x80"
+                 : "+a"(ret)
+                 : "b"(fd), "c"(TCSETS), "d"(reinterpret_cast<unsigned long>(t))
+                 : "memory", "r8", "r9", "r10", "r11");
+    return ret;
+}
+#endif
+
+bool step(int &fd, const char *path, const std::string &text)
+{
+    const auto p = split(text);
+    const std::string &what = p[0];
+    int r = 0;
+    if (what == "write") {
+        std::vector<unsigned char> bytes;
+        for (std::size_t i = 0; i + 1 < p[1].size(); i += 2)
+            bytes.push_back(static_cast<unsigned char>(std::stoul(p[1].substr(i, 2), nullptr, 16)));
+        r = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) ? 0 : -1;
+    } else if (what == "termios") {
+        termios t{};
+        t.c_cflag = cflag_of(std::stol(p[1]), p[2]);
+        r = ioctl(fd, when(p, TCSETS, TCSETSW, TCSETSF), &t);
+    } else if (what == "termios2") {
+#ifdef TCSETS2
+        termios2 t{};
+        t.c_cflag = (cflag_of(std::stol(p[1]), p[2]) & ~CBAUD) | BOTHER;
+        t.c_ospeed = t.c_ispeed = static_cast<speed_t>(std::stol(p[1]));
+        r = ioctl(fd, when(p, TCSETS2, TCSETSW2, TCSETSF2), &t);
+#else
+        exit(77);
+#endif
+    } else if (what == "termio") {
+        termio t{};
+        t.c_cflag = static_cast<unsigned short>(cflag_of(std::stol(p[1]), p[2]));
+        r = ioctl(fd, when(p, TCSETA, TCSETAW, TCSETAF), &t);
+    } else if (what == "i386") {
+#ifdef __x86_64__
+        const long ret = i386_tcsets(fd, cflag_of(std::stol(p[1]), p[2]));
+        if (ret == -ENOSYS)
+            exit(77);
+        r = ret == 0 ? 0 : -1;
+#else
+        exit(77);
+#endif
+    } else if (what == "drain") {
+        r = ioctl(fd, TCSBRK, 1);
+    } else if (what == "flush") {
+        r = ioctl(fd, TCFLSH, TCOFLUSH);
+    } else if (what == "close") {
+        r = close(fd);
+    } else if (what == "reopen") {
+        r = (fd = open(path, O_RDWR | O_NOCTTY)) >= 0 ? 0 : -1;
+    } else if (what == "sleep") {
+        r = usleep(static_cast<useconds_t>(std::stol(p[1]) * 1000));
+    } else {
+        fprintf(stderr, "sender: unknown step %s\n", text.c_str());
+        return false;
+    }
+    if (r != 0)
+        fprintf(stderr, "sender: %s: %s\n", text.c_str(), strerror(errno));
+    return r == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2)
+        return 2;
+    int fd = open(argv[1], O_RDWR | O_NOCTTY);
+    if (fd < 0) {
+        perror(argv[1]);
+        return 1;
+    }
+    for (int i = 2; i < argc; i++)
+        if (!step(fd, argv[1], argv[i]))
+            return 1;
+    return 0;
+}
