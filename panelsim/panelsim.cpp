@@ -246,7 +246,9 @@ int watch_line(panel &p, settings_watch &watch, pid_t child, int sigfd)
         const long long wait = p.tick();
         pollfd fds[3] = {{-1, POLLIN, 0}, {sigfd, POLLIN, 0}, {watch.fd(), POLLIN, 0}};
         fds[0].fd = p.line_fd();
-        timespec timeout{wait / 1000000000LL, wait % 1000000000LL};
+        timespec timeout{};
+        timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);
+        timeout.tv_nsec = static_cast<long>(wait % 1000000000LL);
         if (ppoll(fds, watch.fd() >= 0 ? 3 : 2, wait < 0 ? nullptr : &timeout, nullptr) < 0 &&
             errno != EINTR)
             break;
