@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <iterator>
@@ -28,6 +29,7 @@ namespace
 // has no such call.
 struct abi_calls {
     unsigned arch;
+    // cppcheck-suppress unusedStructMember ; read through find_if
     int ioctl, close, dup2, dup3, exit_group, close_range;
 };
 
@@ -76,8 +78,8 @@ constexpr abi_calls ABIS[] = {
 enum form { TERMIOS, TERMIOS2, TERMIO, DRAIN, FLUSH };
 struct request {
     unsigned number;
-    form how;
-    bool drain_first;
+    form how;         // cppcheck-suppress unusedStructMember ; read through find_if
+    bool drain_first; // cppcheck-suppress unusedStructMember ; read through find_if
 };
 constexpr request REQUESTS[] = {
     {TCSETS, TERMIOS, false},   {TCSETSW, TERMIOS, true},   {TCSETSF, TERMIOS, true},
@@ -91,13 +93,13 @@ constexpr request REQUESTS[] = {
 // The low 32 bits of an argument, whatever the byte order.
 constexpr unsigned low_word(unsigned arg)
 {
-    return static_cast<unsigned>(offsetof(seccomp_data, args[0]) + arg * 8 +
+    return static_cast<unsigned>(offsetof(seccomp_data, args[0]) + std::size_t{arg} * 8 +
                                  (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0));
 }
 
 struct speed_code {
     unsigned code;
-    long baud;
+    long baud; // cppcheck-suppress unusedStructMember ; read through find_if
 };
 
 constexpr speed_code SPEEDS[] = {
@@ -174,10 +176,10 @@ line_settings settings_of(unsigned iflag, unsigned oflag, unsigned cflag, unsign
     if ((cflag & PARENB) == 0)
         s.parity = 'N';
     else if (cflag & CMSPAR)
-        s.parity = cflag & PARODD ? 'M' : 'S';
+        s.parity = (cflag & PARODD) != 0 ? 'M' : 'S';
     else
-        s.parity = cflag & PARODD ? 'O' : 'E';
-    s.stop_bits = cflag & CSTOPB ? 2 : 1;
+        s.parity = (cflag & PARODD) != 0 ? 'O' : 'E';
+    s.stop_bits = (cflag & CSTOPB) != 0 ? 2 : 1;
     return s;
 }
 
@@ -207,6 +209,14 @@ int read_program(pid_t pid, std::uint64_t addr, void *to, std::size_t size)
     return n >= 0 ? EFAULT : errno;
 }
 
+// A number that names a process or a descriptor in /proc; -1 for any other name.
+int number(const char *name)
+{
+    char *end = nullptr;
+    const long n = strtol(name, &end, 10);
+    return end != name && *end == '\0' && n >= 0 && n <= 0x7fffffff ? static_cast<int>(n) : -1;
+}
+
 std::vector<int> open_fds(pid_t pid)
 {
     std::vector<int> fds;
@@ -215,8 +225,8 @@ std::vector<int> open_fds(pid_t pid)
     if (d == nullptr)
         return fds;
     while (const dirent *e = readdir(d))
-        if (e->d_name[0] != '.')
-            fds.push_back(atoi(e->d_name));
+        if (const int fd = number(e->d_name); fd >= 0)
+            fds.push_back(fd);
     closedir(d);
     return fds;
 }
@@ -327,29 +337,30 @@ bool settings_watch::is_line(pid_t pid, std::uint64_t fd) const
     return fd <= 0x7fffffff && device_of(pid, static_cast<long long>(fd)) == line_;
 }
 
+bool settings_watch::holds(pid_t pid) const
+{
+    const std::vector<int> fds = open_fds(pid);
+    return std::any_of(fds.begin(), fds.end(), [&](int fd) { return device_of(pid, fd) == line_; });
+}
+
 // Whether any process but the panel and the one closing has the line open,
 // or the closing one on another descriptor.
 bool settings_watch::held_elsewhere(pid_t pid, const std::vector<int> &closing) const
 {
-    for (const int fd : open_fds(pid))
-        if (std::find(closing.begin(), closing.end(), fd) == closing.end() &&
-            device_of(pid, fd) == line_)
+    for (const int other_fd : open_fds(pid))
+        if (std::find(closing.begin(), closing.end(), other_fd) == closing.end() &&
+            device_of(pid, other_fd) == line_)
             return true;
     DIR *proc = opendir("/proc");
     if (proc == nullptr)
         return true;
     bool held = false;
     while (const dirent *e = readdir(proc)) {
-        const pid_t other = atoi(e->d_name);
-        if (other <= 0 || other == pid || other == getpid())
-            continue;
-        for (const int fd : open_fds(other))
-            if (device_of(other, fd) == line_) {
-                held = true;
-                break;
-            }
-        if (held)
+        const pid_t other = number(e->d_name);
+        if (other > 0 && other != pid && other != getpid() && holds(other)) {
+            held = true;
             break;
+        }
     }
     closedir(proc);
     return held;
@@ -449,16 +460,17 @@ bool settings_watch::receive(line_call &call, const line_settings &current)
         closing.push_back(static_cast<int>(nr == abi->close ? args[0] : args[1]));
     } else if (nr == abi->close_range) {
         constexpr unsigned CLOEXEC_ONLY = 1U << 2; // CLOSE_RANGE_CLOEXEC
+        const std::vector<int> fds = open_fds(call.pid);
         if ((args[2] & CLOEXEC_ONLY) == 0)
-            for (const int fd : open_fds(call.pid))
-                if (static_cast<std::uint64_t>(fd) >= args[0] &&
-                    static_cast<std::uint64_t>(fd) <= (args[1] & 0xffffffffU))
-                    closing.push_back(fd);
+            std::copy_if(fds.begin(), fds.end(), std::back_inserter(closing), [&](int open_fd) {
+                return static_cast<std::uint64_t>(open_fd) >= args[0] &&
+                       static_cast<std::uint64_t>(open_fd) <= (args[1] & 0xffffffffU);
+            });
     } else if (nr == abi->exit_group) {
         closing = open_fds(call.pid);
     }
-    const bool closes_line = std::any_of(closing.begin(), closing.end(), [&](int fd) {
-        return fd >= 0 && is_line(call.pid, static_cast<std::uint64_t>(fd));
+    const bool closes_line = std::any_of(closing.begin(), closing.end(), [&](int closed) {
+        return closed >= 0 && is_line(call.pid, static_cast<std::uint64_t>(closed));
     });
     if (closes_line && !held_elsewhere(call.pid, closing))
         call.kind = line_call::last_close;

@@ -76,6 +76,7 @@ class settings_watch
 
   private:
     [[nodiscard]] bool is_line(pid_t pid, std::uint64_t fd) const;
+    [[nodiscard]] bool holds(pid_t pid) const;
     [[nodiscard]] bool held_elsewhere(pid_t pid, const std::vector<int> &closing) const;
 
     dev_t line_;

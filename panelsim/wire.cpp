@@ -1,12 +1,14 @@
 #include "wire.h"
 
 #include <algorithm>
+#include <iterator>
 
 std::vector<sent_byte> wire::arrive(std::span<const std::uint8_t> bytes, long long now_ns)
 {
     std::vector<sent_byte> out = advance(now_ns);
-    for (const std::uint8_t b : bytes)
-        queue_.push_back({b, now_ns, settings_});
+    std::transform(bytes.begin(), bytes.end(), std::back_inserter(queue_), [&](std::uint8_t b) {
+        return waiting{b, now_ns, settings_};
+    });
     return out;
 }
 

@@ -102,17 +102,18 @@ TEST_P(Bursts, AreCutIntoFrames)
     frame_monitor m;
     std::vector<line_report> got;
     const auto keep = [&](const std::vector<sent_byte> &sent) {
-        for (const auto &b : sent)
-            for (auto &r : m.take(b))
-                got.push_back(std::move(r));
+        for (const auto &b : sent) {
+            const auto reports = m.take(b);
+            got.insert(got.end(), reports.begin(), reports.end());
+        }
     };
     for (const auto &ch : c.chunks)
         keep(w.arrive(ch.data, ch.at * NS_PER_MS));
     const long long end = w.idle_at();
     keep(w.advance(end));
     EXPECT_TRUE(m.idle(end + FRAME_GAP_MS * NS_PER_MS - 1).empty());
-    for (auto &r : m.idle(end + FRAME_GAP_MS * NS_PER_MS))
-        got.push_back(std::move(r));
+    const auto last = m.idle(end + FRAME_GAP_MS * NS_PER_MS);
+    got.insert(got.end(), last.begin(), last.end());
     EXPECT_EQ(m.deadline_ns(), -1);
     ASSERT_EQ(got.size(), c.reports.size());
     for (std::size_t i = 0; i < got.size(); i++) {
@@ -169,9 +170,10 @@ TEST_P(Changes, ActOnTheBytesNotYetSent)
     frame_monitor m;
     std::vector<line_report> got;
     const auto keep = [&](const std::vector<sent_byte> &sent) {
-        for (const auto &b : sent)
-            for (auto &r : m.take(b))
-                got.push_back(std::move(r));
+        for (const auto &b : sent) {
+            const auto reports = m.take(b);
+            got.insert(got.end(), reports.begin(), reports.end());
+        }
     };
     keep(w.arrive(F, 0));
     keep(w.change(c.to, c.change_at_ns));
@@ -212,7 +214,7 @@ TEST(Wire, QueuesBytesAndTimesThemAtTheSpeedOfEach)
     // From the third byte on, 9600 7E2: 11 bits at 104.2 us.
     sent = w.change(line(9600, "7E2"), BYTE_NS + 1);
     EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(w.idle_at(), 2 * BYTE_NS + 14 * 1145833);
+    EXPECT_EQ(w.idle_at(), 2 * BYTE_NS + 14LL * 1145833);
     std::size_t dropped = 0;
     sent = w.discard(2 * BYTE_NS + 1145833, dropped);
     EXPECT_EQ(sent.size(), 2U);
