@@ -36,7 +36,9 @@ std::vector<sent_byte> wire::advance(long long now_ns)
         // A byte that starts exactly at a change is already on its way.
         if (start > now_ns)
             break;
-        const line_settings &s = at_arrival_ ? w.settings : settings_;
+        line_settings s = at_arrival_ ? w.settings : settings_;
+        // Output processing is done when the bytes are written.
+        s.oflag = w.settings.oflag;
         free_at_ = start + s.char_ns();
         out.push_back({w.value, start, free_at_, s});
         queue_.pop_front();

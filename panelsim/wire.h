@@ -3,7 +3,9 @@
 // Bytes written to the line queue behind each other; each leaves over its
 // own wire time (start bit, data bits, parity bit, stop bits) at the speed in
 // force when its start bit begins. A change of settings applied at once acts
-// on every byte that has not started yet; a flush of output discards them. A
+// on every byte that has not started yet, but for output processing, which
+// the line discipline did when the byte was written; a flush of output
+// discards them. A
 // drain is over once the queue is empty and the last stop bit has ended.
 //
 // Behind an emulated UART that passes each byte on the moment it is written,

@@ -157,6 +157,7 @@ struct change_case {
     long long change_at_ns;
     line_settings to;
     std::vector<std::string> problems;
+    line_settings from = GOOD;
 };
 
 class Changes : public testing::TestWithParam<change_case>
@@ -166,7 +167,7 @@ class Changes : public testing::TestWithParam<change_case>
 TEST_P(Changes, ActOnTheBytesNotYetSent)
 {
     const auto &c = GetParam();
-    wire w(GOOD, c.at_arrival);
+    wire w(c.from, c.at_arrival);
     frame_monitor m;
     std::vector<line_report> got;
     const auto keep = [&](const std::vector<sent_byte> &sent) {
@@ -201,7 +202,13 @@ INSTANTIATE_TEST_SUITE_P(
                     {"settings changed from byte 8: 19200 7E1 raw", "7 data bits", "parity E"}},
         change_case{"after_the_frame", false, 8 * BYTE_NS, line(9600), {}},
         change_case{"the_same_settings_again", false, 1000, line(19200, "8N1", OPOST), {}},
-        change_case{"behind_an_emulated_uart", true, 1000, line(9600), {}}),
+        change_case{"behind_an_emulated_uart", true, 1000, line(9600), {}},
+        change_case{"raw_too_late_for_output_processing",
+                    false,
+                    1000,
+                    line(19200),
+                    {"output processing on"},
+                    line(19200, "8N1", OPOST | ONLCR)}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST(Wire, QueuesBytesAndTimesThemAtTheSpeedOfEach)
