@@ -15,6 +15,9 @@
 #
 # Exit status: 0 clean, 1 when an error was found, 2 for bad use or when
 # sigrok-cli fails.
+
+# The $ in the sed patterns below are VCD keywords, not expansions.
+# shellcheck disable=SC2016
 set -eu
 
 usage() {
@@ -24,7 +27,9 @@ usage() {
 [ $# -ge 2 ] || usage
 file=$1
 shift
-# shellcheck disable=SC2086 # split "19200 8N1" into its words
+# Split "19200 8N1" into its words.
+set -f
+# shellcheck disable=SC2048,SC2086
 set -- $*
 [ $# -eq 2 ] || usage
 baud=$1
@@ -51,10 +56,17 @@ unit_ns=$(sed -n '1,/\$enddefinitions/p' "$file" | tr '\n' ' ' |
 [ -n "$unit_ns" ] || { echo "vcd_decode.sh: $file has no timescale" >&2; exit 2; }
 
 # The decoder reads the first stop bit only; a second one is idle line to it.
-out=$(sigrok-cli -I vcd -i "$file" --protocol-decoder-samplenum \
+# sigrok-cli exits 0 on some failures (no wire named line): anything it says
+# on standard error is taken as one.
+err=$(mktemp)
+trap 'rm -f "$err"' EXIT
+if ! out=$(sigrok-cli -I vcd -i "$file" --protocol-decoder-samplenum \
     -P "uart:rx=line:baudrate=$baud:data_bits=$bits:parity=$parity:stop_bits=$stop:format=hex" \
-    -A uart=rx-data:rx-parity-err:rx-warnings:rx-break) ||
-    { echo "vcd_decode.sh: sigrok-cli failed" >&2; exit 2; }
+    -A uart=rx-data:rx-parity-err:rx-warnings:rx-break 2>"$err") || [ -s "$err" ]; then
+    cat "$err" >&2
+    echo "vcd_decode.sh: sigrok-cli failed on $file" >&2
+    exit 2
+fi
 
 printf '%s\n' "$out" | awk -v unit="$unit_ns" '
     function at(range) { split(range, r, "-"); return sprintf("%.4f ms", r[1] * unit / 1e6) }
