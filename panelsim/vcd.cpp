@@ -43,7 +43,7 @@ int parity_bit(unsigned data, char parity)
 
 } // namespace
 
-bool valid(const wire_format &f)
+bool valid_format(const wire_format &f)
 {
     return f.baud >= 1 && f.baud <= MAX_BAUD && f.data_bits >= 5 && f.data_bits <= 8 &&
            (f.parity == 'N' || f.parity == 'E' || f.parity == 'O' || f.parity == 'M' ||
@@ -109,7 +109,7 @@ void vcd_writer::change(long long unit, int level)
 
 void vcd_writer::byte(std::uint8_t value, long long start_ns, const wire_format &f)
 {
-    if (file_ == nullptr || !valid(f))
+    if (file_ == nullptr || !valid_format(f))
         return;
     const unsigned data = value & ((1U << f.data_bits) - 1U);
     const int nbits = char_bits(f);

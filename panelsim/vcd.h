@@ -32,7 +32,7 @@ struct wire_format {
 
 // Whether f is a framing a UART can put on the line (baud from 1 to
 // 10,000,000 bit/s).
-[[nodiscard]] bool valid(const wire_format &f);
+[[nodiscard]] bool valid_format(const wire_format &f);
 
 // Bits one character takes on the wire: start, data, parity, stop.
 [[nodiscard]] int char_bits(const wire_format &f);
@@ -54,7 +54,7 @@ class vcd_writer
     // significant first, parity bit if any, stop bits (1). Calls come in
     // order of start time, and a character never starts before the previous
     // one ended. Nothing is written while no dump is open or when f is not
-    // valid().
+    // valid_format().
     void byte(std::uint8_t value, long long start_ns, const wire_format &f);
 
     // Ends the dump at end_ns, or at the end of the last stop bit if that is

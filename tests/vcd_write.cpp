@@ -19,7 +19,7 @@ bool parse_format(const char *text, wire_format &f)
     f.data_bits = text[0] - '0';
     f.parity = text[1];
     f.stop_bits = text[2] - '0';
-    return valid(f);
+    return valid_format(f);
 }
 
 } // namespace
