@@ -12,7 +12,8 @@
 // memory PulseView takes: at 100 ns a second of line is 10 million samples,
 // read back in about 0.15 s; at 1 ns it would take over 10 s. 100 ns is
 // under 1/20 of a bit up to 460800 baud, so the UART decoder still samples
-// every bit near its middle.
+// every bit near its middle. The decoder finds a start bit by its falling
+// edge: a character that starts at time 0 is not read.
 #ifndef VCD_H
 #define VCD_H
 
