@@ -5,6 +5,7 @@
 #include "frames.h"
 #include "launch.h"
 #include "pty_line.h"
+#include "vcd.h"
 #include "watch.h"
 #include "wire.h"
 
@@ -57,8 +58,8 @@ long long clock_ns(clockid_t clock)
 class panel
 {
   public:
-    panel(pty_line &line, settings_watch &watch, bool at_arrival, bool blind)
-        : line_(line), watch_(watch), start_(clock_ns(CLOCK_MONOTONIC)),
+    panel(pty_line &line, settings_watch &watch, vcd_writer &vcd, bool at_arrival, bool blind)
+        : line_(line), watch_(watch), vcd_(vcd), start_(clock_ns(CLOCK_MONOTONIC)),
           wire_(initial(line, blind), at_arrival), holds_(!at_arrival && !blind), blind_(blind)
     {
     }
@@ -148,6 +149,8 @@ class panel
         held_.clear();
         sent(wire_.advance(wire_.idle_at()));
         print(monitor_.flush());
+        if (vcd_.is_open() && !vcd_.close(std::max(now(), last_end_)))
+            perror("panelsim: the line's dump");
         printf("panelsim: %zu frame%s received, %zu flagged\n", frames_, frames_ == 1 ? "" : "s",
                flagged_);
     }
@@ -188,8 +191,12 @@ class panel
 
     void sent(const std::vector<sent_byte> &bytes)
     {
-        for (const auto &b : bytes)
+        for (const auto &b : bytes) {
+            const line_settings &s = b.settings;
+            vcd_.byte(b.value, b.start_ns, {s.baud, s.data_bits, s.parity, s.stop_bits});
+            last_end_ = b.end_ns;
             print(monitor_.take(b));
+        }
     }
 
     void print(const std::vector<line_report> &reports)
@@ -225,7 +232,9 @@ class panel
 
     pty_line &line_;
     settings_watch &watch_;
+    vcd_writer &vcd_;
     long long start_;
+    long long last_end_ = 0;
     wire wire_;
     frame_monitor monitor_;
     std::vector<line_call> held_;
@@ -380,6 +389,12 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    vcd_writer vcd;
+    if (!o.vcd.empty() && !vcd.open(o.vcd)) {
+        fprintf(stderr, "panelsim: %s: %s\n", o.vcd.c_str(), strerror(errno));
+        return 2;
+    }
+
     // Signals arrive as data, in the loop; the child gets the usual handling.
     sigset_t signals;
     sigemptyset(&signals);
@@ -408,6 +423,6 @@ int main(int argc, char *argv[])
         fprintf(stderr, "panelsim: without a COMMAND the settings asked for are not seen: every "
                         "frame is flagged \"settings unknown\"\n");
     }
-    panel p(line, watch, o.at_arrival, watch.fd() < 0);
+    panel p(line, watch, vcd, o.at_arrival, watch.fd() < 0);
     return watch_line(p, watch, child, sigfd);
 }

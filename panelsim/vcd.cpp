@@ -1,0 +1,149 @@
+#include "vcd.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+
+namespace
+{
+
+constexpr long long NS_PER_S = 1'000'000'000;
+constexpr long MAX_BAUD = 10'000'000;
+
+// Time of the edge that starts bit `bit` of a character starting at
+// start_ns, in units, rounded to nearest (halves up): exact integer
+// arithmetic on start_ns + bit * 1e9 / baud.
+long long edge_unit(long long start_ns, int bit, long baud)
+{
+    long long whole = start_ns / VCD_UNIT_NS;
+    long long rest = start_ns % VCD_UNIT_NS;
+    if (rest < 0) {
+        rest += VCD_UNIT_NS;
+        --whole;
+    }
+    const long long num = rest * baud + bit * NS_PER_S; // in units of 1 / baud ns
+    const long long den = VCD_UNIT_NS * baud;
+    return whole + (2 * num + den) / (2 * den);
+}
+
+int parity_bit(unsigned data, char parity)
+{
+    const int odd_ones = std::popcount(data) & 1;
+    switch (parity) {
+    case 'E':
+        return odd_ones;
+    case 'O':
+        return odd_ones ^ 1;
+    case 'M':
+        return 1;
+    default: // 'S'
+        return 0;
+    }
+}
+
+} // namespace
+
+bool valid_format(const wire_format &f)
+{
+    return f.baud >= 1 && f.baud <= MAX_BAUD && f.data_bits >= 5 && f.data_bits <= 8 &&
+           (f.parity == 'N' || f.parity == 'E' || f.parity == 'O' || f.parity == 'M' ||
+            f.parity == 'S') &&
+           (f.stop_bits == 1 || f.stop_bits == 2);
+}
+
+int char_bits(const wire_format &f)
+{
+    return 1 + f.data_bits + (f.parity == 'N' ? 0 : 1) + f.stop_bits;
+}
+
+vcd_writer::~vcd_writer()
+{
+    close(0);
+}
+
+bool vcd_writer::open(const std::string &path)
+{
+    close(0);
+    // "e": the dump is not handed on to the commands the panel starts.
+    std::FILE *f = std::fopen(path.c_str(), "we");
+    if (f == nullptr)
+        return false;
+    file_ = f;
+    level_ = 1;
+    last_ = 0;
+    end_ = 0;
+    write_errno_ = 0;
+    if (std::fprintf(file_,
+                     "$version panelsim $end\n"
+                     "$timescale %lld ns $end\n"
+                     "$scope module panel $end\n"
+                     "$var wire 1 ! line $end\n"
+                     "$upscope $end\n"
+                     "$enddefinitions $end\n"
+                     "#0\n"
+                     "1!\n",
+                     VCD_UNIT_NS) < 0) {
+        const int e = errno;
+        std::fclose(file_);
+        file_ = nullptr;
+        errno = e;
+        return false;
+    }
+    return true;
+}
+
+void vcd_writer::change(long long unit, int level)
+{
+    // A character never starts before the previous one ended, so time only
+    // moves on; should a caller break that, the dump still stays readable.
+    int n = 0;
+    if (unit > last_)
+        n = std::fprintf(file_, "#%lld\n%d!\n", unit, level);
+    else // at the time of the last change: one timestamp for both
+        n = std::fprintf(file_, "%d!\n", level);
+    if (n < 0 && write_errno_ == 0)
+        write_errno_ = errno != 0 ? errno : EIO;
+    last_ = std::max(unit, last_);
+    level_ = level;
+}
+
+void vcd_writer::byte(std::uint8_t value, long long start_ns, const wire_format &f)
+{
+    if (file_ == nullptr || !valid_format(f))
+        return;
+    const unsigned data = value & ((1U << f.data_bits) - 1U);
+    const int nbits = char_bits(f);
+    for (int bit = 0; bit < nbits; ++bit) {
+        int level = 1; // stop bits
+        if (bit == 0)
+            level = 0;
+        else if (bit <= f.data_bits)
+            level = static_cast<int>((data >> (bit - 1)) & 1U);
+        else if (bit == f.data_bits + 1 && f.parity != 'N')
+            level = parity_bit(data, f.parity);
+        if (level != level_)
+            change(edge_unit(start_ns, bit, f.baud), level);
+    }
+    end_ = std::max(end_, edge_unit(start_ns, nbits, f.baud));
+}
+
+bool vcd_writer::close(long long end_ns)
+{
+    if (file_ == nullptr)
+        return true;
+    const long long end = std::max({edge_unit(end_ns, 0, 1), end_, last_});
+    if (std::fprintf(file_, "#%lld\n", end) < 0 && write_errno_ == 0)
+        write_errno_ = errno != 0 ? errno : EIO;
+    const bool closed = std::fclose(file_) == 0;
+    const int close_errno = errno;
+    file_ = nullptr;
+    if (write_errno_ != 0) {
+        errno = write_errno_;
+        return false;
+    }
+    if (!closed) {
+        errno = close_errno;
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,78 @@
+// vcd: the serial line as a logic analyser records it, a Value Change Dump
+// of one wire, `line`, idle high.
+//
+// Each character is written as the UART puts it on the wire: a start bit
+// (0), the data bits least significant first, the parity bit if any, the
+// stop bits (1). Edge times are exact bit times (1e9 / baud ns apart) from
+// the character's start, each rounded on its own to the dump's time unit,
+// VCD_UNIT_NS.
+//
+// The unit is 100 ns. sigrok's VCD input makes a sample of every unit, so
+// the unit sets how fast sigrok-cli and PulseView read a dump and how much
+// memory PulseView takes: at 100 ns a second of line is 10 million samples,
+// read back in about 0.15 s; at 1 ns it would take over 10 s. 100 ns is
+// under 1/20 of a bit up to 460800 baud, so the UART decoder still samples
+// every bit near its middle. The decoder finds a start bit by its falling
+// edge: a character that starts at time 0 is not read.
+#ifndef VCD_H
+#define VCD_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+inline constexpr long long VCD_UNIT_NS = 100;
+
+// One character's framing on the wire.
+struct wire_format {
+    long baud = 19200; // bits per second
+    int data_bits = 8; // 5..8
+    char parity = 'N'; // 'N', 'E', 'O', 'M' (mark: always 1), 'S' (space: always 0)
+    int stop_bits = 1; // 1 or 2
+};
+
+// Whether f is a framing a UART can put on the line (baud from 1 to
+// 10,000,000 bit/s).
+[[nodiscard]] bool valid_format(const wire_format &f);
+
+// Bits one character takes on the wire: start, data, parity, stop.
+[[nodiscard]] int char_bits(const wire_format &f);
+
+class vcd_writer
+{
+  public:
+    vcd_writer() = default;
+    vcd_writer(const vcd_writer &) = delete;
+    vcd_writer &operator=(const vcd_writer &) = delete;
+    ~vcd_writer(); // closes if still open
+
+    // Creates path and writes the header; the line is idle (high) at time 0.
+    // false with errno set on failure. A dump still open is closed first.
+    [[nodiscard]] bool open(const std::string &path);
+
+    // One character leaving the line, starting at start_ns nanoseconds after
+    // time 0: start bit (0), the low data_bits bits of value least
+    // significant first, parity bit if any, stop bits (1). Calls come in
+    // order of start time, and a character never starts before the previous
+    // one ended. Nothing is written while no dump is open or when f is not
+    // valid_format().
+    void byte(std::uint8_t value, long long start_ns, const wire_format &f);
+
+    // Ends the dump at end_ns, or at the end of the last stop bit if that is
+    // later, and closes the file. false with errno set when the dump could
+    // not be written whole.
+    bool close(long long end_ns);
+
+    [[nodiscard]] bool is_open() const { return file_ != nullptr; }
+
+  private:
+    void change(long long unit, int level);
+
+    std::FILE *file_ = nullptr;
+    int level_ = 1;       // the line's level after the last change
+    long long last_ = 0;  // time of the last change written, in units
+    long long end_ = 0;   // end of the last stop bit, in units
+    int write_errno_ = 0; // first error while writing, 0 if none
+};
+
+#endif

@@ -1,0 +1,31 @@
+#!/bin/sh
+# The line as the virtual panel dumps it, read back by sigrok's UART
+# decoder: the demo's dump holds exactly the demo's frames at 19200 8N1, and
+# a 9600 7E1 sender's reads back at 9600 7E1 but not at 19200 8N1.
+#
+# usage: vcd_read_back.sh DEMO PANELSIM WORK_DIR   (exit 77: no sigrok-cli)
+set -eu
+command -v sigrok-cli >/dev/null || { echo "sigrok-cli is not installed"; exit 77; }
+demo=$1 panelsim=$2 work=$3
+decode="$(dirname "$0")/vcd_decode.sh"
+mkdir -p "$work"
+
+out=$("$demo" --vcd "$work/demo.vcd")
+printf '%s\n' "$out"
+frames=$(printf '%s\n' "$out" | sed -n 's/^panel [^ ]*  \(\([0-9a-f][0-9a-f] \)*[0-9a-f][0-9a-f]\)  .*/\1/p' | tr '\n' ' ')
+read_back=$("$decode" "$work/demo.vcd" 19200 8N1)
+echo "read back at 19200 8N1: $read_back"
+[ "$read_back " = "$frames" ] || { echo "FAIL: the demo's dump is not its frames: $frames"; exit 1; }
+
+line=$work/line
+"$panelsim" -l "$line" --vcd "$work/7e1.vcd" -- sh -c \
+  "stty -F $line 9600 cs7 parenb -parodd raw -echo 2>/dev/null; printf '\105\001\001\001\001\001\000\000' > $line" || true
+read_back=$("$decode" "$work/7e1.vcd" 9600 7E1)
+echo "7E1 sender read back at 9600 7E1: $read_back"
+[ "$read_back" = "45 01 01 01 01 01 00 00" ] || { echo "FAIL: want 45 01 01 01 01 01 00 00"; exit 1; }
+if wrong=$("$decode" "$work/7e1.vcd" 19200 8N1) && [ "$(printf '%s\n' "$wrong" | head -n 1)" = "45 01 01 01 01 01 00 00" ]; then
+    echo "FAIL: the 7E1 dump reads back clean at 19200 8N1"
+    exit 1
+fi
+echo "7E1 sender read back at 19200 8N1: $(printf '%s' "$wrong" | tr '\n' ';')"
+echo "2 passed, 0 failed"

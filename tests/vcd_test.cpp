@@ -1,0 +1,386 @@
+// The line as a logic analyser records it: the dump's edges, worked out by
+// hand, and what sigrok's UART decoder reads back from dumps of whole frames.
+#include "process.h"
+#include "vcd.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace
+{
+
+using bytes = std::vector<std::uint8_t>;
+
+constexpr wire_format F8N1{};
+constexpr wire_format F7E1{9600, 7, 'E', 1};
+constexpr wire_format F8O2{19200, 8, 'O', 2};
+
+class temp_dir
+{
+  public:
+    temp_dir()
+    {
+        std::string pattern = testing::TempDir() + "vcd_test.XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr)
+            path_ = pattern;
+    }
+    ~temp_dir()
+    {
+        if (!path_.empty())
+            std::system(("rm -rf '" + path_ + "'").c_str()); // NOLINT(cert-env33-c)
+    }
+    temp_dir(const temp_dir &) = delete;
+    temp_dir &operator=(const temp_dir &) = delete;
+    [[nodiscard]] std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string slurp(const std::string &path)
+{
+    std::string text;
+    if (std::FILE *f = std::fopen(path.c_str(), "re")) {
+        char buf[4096];
+        std::size_t n = 0;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// The value changes after the header: (time in units, level); a timestamp
+// with no change after it (the end) has level -1.
+using changes = std::vector<std::pair<long long, int>>;
+
+changes body(const std::string &vcd)
+{
+    const std::string header_end = "$enddefinitions $end\n";
+    const std::size_t at = vcd.find(header_end);
+    changes out;
+    if (at == std::string::npos)
+        return out;
+    long long time = -1;
+    bool changed = true; // at time: a value came after the timestamp
+    std::size_t pos = at + header_end.size();
+    while (pos < vcd.size()) {
+        std::size_t eol = vcd.find('\n', pos);
+        if (eol == std::string::npos)
+            eol = vcd.size();
+        const std::string line = vcd.substr(pos, eol - pos);
+        pos = eol + 1;
+        if (line.size() > 1 && line[0] == '#') {
+            if (!changed)
+                out.emplace_back(time, -1);
+            time = std::stoll(line.substr(1));
+            changed = false;
+        } else if (line == "0!" || line == "1!") {
+            out.emplace_back(time, line[0] - '0');
+            changed = true;
+        } else {
+            out.emplace_back(-2, -2); // anything else is wrong here
+        }
+    }
+    if (!changed)
+        out.emplace_back(time, -1);
+    return out;
+}
+
+TEST(VcdHeader, DeclaresOneWireIdleHigh)
+{
+    temp_dir dir;
+    const std::string path = dir.file("idle.vcd");
+    vcd_writer w;
+    ASSERT_TRUE(w.open(path));
+    EXPECT_TRUE(w.close(1'000'000));
+    const std::string vcd = slurp(path);
+    for (const char *line :
+         {"$version panelsim $end\n", "$timescale 100 ns $end\n", "$scope module panel $end\n",
+          "$var wire 1 ! line $end\n", "$upscope $end\n", "$enddefinitions $end\n"})
+        EXPECT_NE(vcd.find(line), std::string::npos) << line << "in\n" << vcd;
+    EXPECT_EQ(body(vcd), (changes{{0, 1}, {10000, -1}})) << vcd;
+}
+
+struct edge_case {
+    const char *name;
+    wire_format format;
+    std::uint8_t value;
+    long long start_ns;
+    changes expected; // after the initial 1 at time 0
+};
+
+class Edges : public testing::TestWithParam<edge_case>
+{
+};
+
+TEST_P(Edges, FallOnExactBitTimes)
+{
+    const auto &c = GetParam();
+    temp_dir dir;
+    const std::string path = dir.file("edges.vcd");
+    {
+        vcd_writer w;
+        ASSERT_TRUE(w.open(path));
+        w.byte(c.value, c.start_ns, c.format);
+        EXPECT_TRUE(w.close(0)); // before the stop bits end: the dump ends with them
+    }
+    changes want{{0, 1}};
+    want.insert(want.end(), c.expected.begin(), c.expected.end());
+    EXPECT_EQ(body(slurp(path)), want);
+}
+
+// Bit times in units of 100 ns; rounding each bit width first and adding up
+// would drift (30000 baud: 333, 666, 999 instead of 333, 667, 1000), and
+// rounding the start first would shift every edge (150 ns: 2 + 521 = 523).
+INSTANTIATE_TEST_SUITE_P(
+    Characters, Edges,
+    testing::Values(
+        // 0x55 least significant first: 1 0 1 0 1 0 1 0, every bit an edge.
+        edge_case{"alternating_8N1_30000",
+                  {30000, 8, 'N', 1},
+                  0x55,
+                  1000,
+                  {{10, 0},
+                   {343, 1},
+                   {677, 0},
+                   {1010, 1},
+                   {1343, 0},
+                   {1677, 1},
+                   {2010, 0},
+                   {2343, 1},
+                   {2677, 0},
+                   {3010, 1},
+                   {3343, -1}}},
+        // 52083.3 ns a bit, from 150 ns: 1.5 -> 2, 522.3 -> 522, 1043.2 -> 1043.
+        edge_case{"start_between_units",
+                  F8N1,
+                  0x01,
+                  150,
+                  {{2, 0}, {522, 1}, {1043, 0}, {4689, 1}, {5210, -1}}},
+        // The high bit is not sent at 7 bits: 0x83 goes as 0x03; two ones,
+        // so even parity is 0.
+        edge_case{"seven_bits_even",
+                  F7E1,
+                  0x83,
+                  0,
+                  {{0, 0}, {1042, 1}, {3125, 0}, {9375, 1}, {10417, -1}}},
+        // No ones: odd parity 1, then two stop bits.
+        edge_case{"odd_two_stop", F8O2, 0x00, 0, {{0, 0}, {4688, 1}, {6250, -1}}},
+        edge_case{
+            "odd_parity_zero", F8O2, 0x01, 0, {{0, 0}, {521, 1}, {1042, 0}, {5208, 1}, {6250, -1}}},
+        // Five bits 0x1f; mark parity is 1 whatever the data.
+        edge_case{"mark_five_bits", {1200, 5, 'M', 1}, 0xff, 0, {{0, 0}, {8333, 1}, {66667, -1}}},
+        // Space parity is 0 whatever the data.
+        edge_case{"space_five_bits",
+                  {1200, 5, 'S', 1},
+                  0xff,
+                  0,
+                  {{0, 0}, {8333, 1}, {50000, 0}, {58333, 1}, {66667, -1}}},
+        edge_case{"not_a_framing", {19200, 9, 'N', 1}, 0x00, 0, {{0, -1}}},
+        edge_case{"no_such_parity", {19200, 8, 'X', 1}, 0x00, 0, {{0, -1}}}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+TEST(VcdWriter, BackToBackCharactersShareNoEdgeAndEndLate)
+{
+    temp_dir dir;
+    const std::string path = dir.file("two.vcd");
+    {
+        vcd_writer w;
+        ASSERT_TRUE(w.open(path));
+        // 0x00 then 0xff right after its stop bit (10 bits of 52083.3 ns).
+        w.byte(0x00, 0, F8N1);
+        w.byte(0xff, 520833, F8N1);
+        EXPECT_TRUE(w.close(2'000'000'000));
+    }
+    EXPECT_EQ(body(slurp(path)),
+              (changes{{0, 1}, {0, 0}, {4688, 1}, {5208, 0}, {5729, 1}, {20'000'000, -1}}));
+}
+
+TEST(VcdWriter, ClosedByItsDestructorAtTheLastStopBit)
+{
+    temp_dir dir;
+    const std::string path = dir.file("dtor.vcd");
+    {
+        vcd_writer w;
+        ASSERT_TRUE(w.open(path));
+        w.byte(0xff, 1'000'000, F8N1);
+    }
+    EXPECT_EQ(body(slurp(path)), (changes{{0, 1}, {10000, 0}, {10521, 1}, {15208, -1}}));
+}
+
+TEST(VcdWriter, SaysWhyItCannotOpen)
+{
+    temp_dir dir;
+    vcd_writer w;
+    errno = 0;
+    EXPECT_FALSE(w.open(dir.file("no/such/dir.vcd")));
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_FALSE(w.is_open());
+    w.byte(0x45, 0, F8N1); // no dump: nothing happens
+    EXPECT_TRUE(w.close(0));
+}
+
+TEST(VcdWriter, SaysWhenTheDumpWasNotWrittenWhole)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    vcd_writer w;
+    ASSERT_TRUE(w.open("/dev/full")); // buffered: the header fails on flushing
+    for (int i = 0; i < 1000; ++i)
+        w.byte(0x55, i * 1'000'000LL, F8N1);
+    errno = 0;
+    EXPECT_FALSE(w.close(0));
+    EXPECT_EQ(errno, ENOSPC);
+    EXPECT_FALSE(w.is_open());
+}
+
+// Read back by sigrok's UART decoder, through tests/vcd_decode.sh.
+
+struct burst {
+    long long start_ns;
+    bytes data; // back to back
+};
+
+struct decode_case {
+    const char *name;
+    wire_format sent;
+    std::vector<burst> bursts;
+    const char *read_as; // "BAUD FORMAT"
+    std::string bytes;   // in hexadecimal
+    enum {
+        clean,   // the decoder reads bytes and nothing wrong
+        flagged, // it reads bytes, and framing or parity errors
+        garbled, // it reads anything but bytes, and errors
+    } outcome;
+};
+
+void write_bursts(vcd_writer &w, const wire_format &f, const std::vector<burst> &bursts)
+{
+    const double char_ns = char_bits(f) * 1e9 / static_cast<double>(f.baud);
+    for (const auto &b : bursts)
+        for (std::size_t i = 0; i < b.data.size(); ++i)
+            w.byte(b.data[i], b.start_ns + std::llround(static_cast<double>(i) * char_ns), f);
+}
+
+bool have_sigrok()
+{
+    return std::system("command -v sigrok-cli >/dev/null 2>&1") == 0; // NOLINT(cert-env33-c)
+}
+
+class Decoded : public testing::TestWithParam<decode_case>
+{
+};
+
+TEST_P(Decoded, ReadsBackTheBytesSent)
+{
+    const auto &c = GetParam();
+    if (!have_sigrok())
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    temp_dir dir;
+    const std::string path = dir.file("line.vcd");
+    {
+        vcd_writer w;
+        ASSERT_TRUE(w.open(path));
+        write_bursts(w, c.sent, c.bursts);
+        ASSERT_TRUE(w.close(c.bursts.back().start_ns + 10'000'000));
+    }
+    process p({VCD_DECODE, path, c.read_as});
+    const outcome o = p.wait(120'000);
+    ASSERT_EQ(o.status, c.outcome == decode_case::clean ? 0 : 1) << o.out << o.err;
+    const std::size_t eol = o.out.find('\n');
+    ASSERT_NE(eol, std::string::npos) << o.out;
+    const std::string read = o.out.substr(0, eol);
+    const std::string errors = o.out.substr(eol + 1);
+    if (c.outcome == decode_case::garbled) {
+        EXPECT_NE(read, c.bytes) << o.out;
+    } else {
+        EXPECT_EQ(read, c.bytes) << o.out;
+    }
+    if (c.outcome == decode_case::clean) {
+        EXPECT_EQ(errors, "") << o.out;
+    } else {
+        EXPECT_NE(errors, "") << o.out;
+    }
+}
+
+const bytes FRAME45 = {0x45, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00};
+const bytes CONTROL = {0x0a, 0x0d, 0x11, 0x13, 0x00, 0xff, 0x00, 0x00};
+const bytes HIGH_BITS = {0x45, 0x81, 0xff, 0x7f, 0x00, 0x8a};
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, Decoded,
+    testing::Values(decode_case{"frame45_8N1",
+                                F8N1,
+                                {{1'000'000, FRAME45}},
+                                "19200 8N1",
+                                "45 01 01 01 01 01 00 00",
+                                decode_case::clean},
+                    decode_case{"control_bytes_8N1",
+                                F8N1,
+                                {{1'000'000, CONTROL}},
+                                "19200 8N1",
+                                "0a 0d 11 13 00 ff 00 00",
+                                decode_case::clean},
+                    decode_case{"two_frames_a_second_apart",
+                                F8N1,
+                                {{1'000'000, FRAME45}, {1'001'000'000, CONTROL}},
+                                "19200 8N1",
+                                "45 01 01 01 01 01 00 00 0a 0d 11 13 00 ff 00 00",
+                                decode_case::clean},
+                    decode_case{"seven_even",
+                                F7E1,
+                                {{1'000'000, HIGH_BITS}},
+                                "9600 7E1",
+                                "45 01 7f 7f 00 0a",
+                                decode_case::clean},
+                    // What the controller makes of it: other bytes, and frames it rejects.
+                    decode_case{"seven_even_read_as_8N1",
+                                F7E1,
+                                {{1'000'000, HIGH_BITS}},
+                                "19200 8N1",
+                                "45 01 7f 7f 00 0a",
+                                decode_case::garbled},
+                    decode_case{"odd_two_stop",
+                                F8O2,
+                                {{1'000'000, CONTROL}},
+                                "19200 8O2",
+                                "0a 0d 11 13 00 ff 00 00",
+                                decode_case::clean},
+                    // Odd parity read as even: every byte is right, every parity bit wrong.
+                    decode_case{"odd_read_as_even",
+                                F8O2,
+                                {{1'000'000, {0x00, 0x01}}},
+                                "19200 8E2",
+                                "00 01",
+                                decode_case::flagged},
+                    // Back to back, 7N1 read as 8N1 takes the next start bit for the stop bit.
+                    decode_case{"seven_none_read_as_8N1",
+                                {19200, 7, 'N', 1},
+                                {{1'000'000, {0x00, 0x00}}},
+                                "19200 8N1",
+                                "80",
+                                decode_case::flagged},
+                    decode_case{"mark_five_bits",
+                                {1200, 5, 'M', 2},
+                                {{1'000'000, {0x1f, 0x15, 0xe0}}},
+                                "1200 5M2",
+                                "1f 15 00",
+                                decode_case::clean},
+                    decode_case{"space_six_bits",
+                                {115200, 6, 'S', 1},
+                                {{1'000'000, {0x3f, 0x2a, 0xc0}}},
+                                "115200 6S1",
+                                "3f 2a 00",
+                                decode_case::clean}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+} // namespace
