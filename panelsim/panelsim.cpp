@@ -74,7 +74,7 @@ class panel
         std::uint8_t buf[4096];
         ssize_t n;
         while ((n = line_.read(buf, 0)) > 0) {
-            if (blind_)
+            if (blind_ || !wire_.settings().known)
                 follow_line();
             sent(wire_.arrive({buf, static_cast<std::size_t>(n)}, now()));
         }
@@ -167,8 +167,8 @@ class panel
         return s;
     }
 
-    // Without a watch, the speed, stop bits and flags are what the line
-    // reports; the size and parity stay unknown.
+    // Where the settings were not seen, the speed, stop bits and flags are
+    // what the line reports; the size and parity stay unknown.
     void follow_line()
     {
         line_settings s = read_settings(line_.master());

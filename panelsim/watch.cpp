@@ -231,13 +231,20 @@ std::vector<int> open_fds(pid_t pid)
     return fds;
 }
 
+// The device a descriptor of a process is open on: 0 for none or not a
+// device, and CANNOT_TELL where the process may not be looked into (a
+// program that made itself undumpable, another user's).
+constexpr dev_t CANNOT_TELL = ~dev_t{0};
+
 dev_t device_of(pid_t pid, long long fd)
 {
     char path[64];
     snprintf(path, sizeof path, "/proc/%d/fd/%lld", pid, fd);
     struct stat st {
     };
-    return stat(path, &st) == 0 && S_ISCHR(st.st_mode) ? st.st_rdev : 0;
+    if (stat(path, &st) != 0)
+        return errno == EACCES || errno == EPERM ? CANNOT_TELL : 0;
+    return S_ISCHR(st.st_mode) ? st.st_rdev : 0;
 }
 
 } // namespace
@@ -332,9 +339,12 @@ void settings_watch::stop()
     fd_ = -1;
 }
 
-bool settings_watch::is_line(pid_t pid, std::uint64_t fd) const
+int settings_watch::is_line(pid_t pid, std::uint64_t fd) const
 {
-    return fd <= 0x7fffffff && device_of(pid, static_cast<long long>(fd)) == line_;
+    if (fd > 0x7fffffff)
+        return 0;
+    const dev_t dev = device_of(pid, static_cast<long long>(fd));
+    return dev == CANNOT_TELL ? -1 : dev == line_ ? 1 : 0;
 }
 
 bool settings_watch::holds(pid_t pid) const
@@ -396,9 +406,25 @@ bool settings_watch::receive(line_call &call, const line_settings &current)
         const auto request = static_cast<unsigned>(args[1]);
         const auto *r = std::find_if(std::begin(REQUESTS), std::end(REQUESTS),
                                      [&](const struct request &q) { return q.number == request; });
-        if (r == std::end(REQUESTS) || !is_line(call.pid, args[0]))
+        if (r == std::end(REQUESTS))
             return true;
         call.drain_first = r->drain_first;
+        const int line = is_line(call.pid, args[0]);
+        if (line == 0)
+            return true;
+        if (line < 0) {
+            // Perhaps the line: a drain is waited for, a change not seen.
+            if (r->how == DRAIN || r->drain_first)
+                call.kind = line_call::drain;
+            if (r->how == TERMIOS || r->how == TERMIOS2 || r->how == TERMIO) {
+                call.kind = line_call::set;
+                call.settings = current;
+                call.settings.known = false;
+                call.why = "cannot see which file process " + std::to_string(call.pid) +
+                           " set the settings of (" + strerror(EACCES) + ")";
+            }
+            return true;
+        }
         int err = 0;
         switch (r->how) {
         case DRAIN:
@@ -470,7 +496,8 @@ bool settings_watch::receive(line_call &call, const line_settings &current)
         closing = open_fds(call.pid);
     }
     const bool closes_line = std::any_of(closing.begin(), closing.end(), [&](int closed) {
-        return closed >= 0 && is_line(call.pid, static_cast<std::uint64_t>(closed));
+        // A descriptor that may not be looked into may be the line.
+        return closed >= 0 && is_line(call.pid, static_cast<std::uint64_t>(closed)) != 0;
     });
     if (closes_line && !held_elsewhere(call.pid, closing))
         call.kind = line_call::last_close;

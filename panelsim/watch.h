@@ -75,7 +75,8 @@ class settings_watch
     void answer(const line_call &call) const;
 
   private:
-    [[nodiscard]] bool is_line(pid_t pid, std::uint64_t fd) const;
+    // 1 when fd of pid is the line, 0 when not, -1 when that cannot be seen.
+    [[nodiscard]] int is_line(pid_t pid, std::uint64_t fd) const;
     [[nodiscard]] bool holds(pid_t pid) const;
     [[nodiscard]] bool held_elsewhere(pid_t pid, const std::vector<int> &closing) const;
 

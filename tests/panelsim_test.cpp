@@ -216,6 +216,26 @@ TEST(PanelUse, UnwatchedFramesAreNeverClean)
     EXPECT_NE(o.err.find("every frame is flagged \"settings unknown\""), std::string::npos);
 }
 
+// A program that keeps others out of its memory and descriptors, run by an
+// unprivileged user: its request cannot be read, so its frame is not clean.
+TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
+{
+    std::vector<std::string> argv = {PANELSIM,        "-l", LINK,         "--",
+                                     SENDER,          LINK, "undumpable", "termios:19200:7E1",
+                                     "write:" + HEX45};
+    if (geteuid() == 0)
+        argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    process p(argv);
+    const outcome o = p.wait();
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0 || o.status == 126 ||
+        o.status == 127)
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find("  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n"),
+              std::string::npos)
+        << o.out;
+}
+
 // The very program that ships, unchanged, against a panel at /dev/ttyS1.
 TEST(PanelUse, StandsAtDevTtyS1ForTheShippedProgram)
 {

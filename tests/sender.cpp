@@ -11,6 +11,7 @@
 //   write:HEX            the bytes, in one write
 //   drain | flush        tcdrain; tcflush of output
 //   close | reopen       close the line; open it again
+//   undumpable           keep other users' processes out of this one's memory
 //   sleep:MS
 // FRAMING is as people say it, e.g. 8N1 or 7E2. Exit status 0, or 1 with a
 // message on the first step that fails; 77 when the ABI is not offered here.
@@ -25,6 +26,7 @@
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -141,6 +143,8 @@ bool step(int &fd, const char *path, const std::string &text)
         r = close(fd);
     } else if (what == "reopen") {
         r = (fd = open(path, O_RDWR | O_NOCTTY)) >= 0 ? 0 : -1;
+    } else if (what == "undumpable") {
+        r = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     } else if (what == "sleep") {
         r = usleep(static_cast<useconds_t>(std::stol(p[1]) * 1000));
     } else {
