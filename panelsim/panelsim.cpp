@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <getopt.h>
 #include <poll.h>
 #include <sys/prctl.h>
@@ -368,6 +369,12 @@ pid_t start(const options &o, const pty_line &line, settings_watch &watch, int &
 
 int main(int argc, char *argv[])
 {
+    // A closed standard descriptor would be taken by the line or the dump,
+    // and the reports would go down the line: /dev/null stands in for it.
+    for (int fd = 0; fd <= 2; fd++)
+        if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) != fd)
+            return 2;
+
     options o;
     if (const int status = parse(argc, argv, o); status >= 0)
         return status;

@@ -236,6 +236,18 @@ TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
         << o.out;
 }
 
+// Started with standard output closed, the panel keeps the line off it: the
+// command's standard output must not be the line's master side.
+TEST(PanelUse, ClosedStandardOutputIsNotTheLine)
+{
+    process p(
+        {PANELSIM, "-l", LINK, "--", "sh", "-c", "x=$(readlink /proc/$$/fd/1); echo \"$x\" >&2"},
+        {.closed_out = true});
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "/dev/null\n");
+}
+
 // The very program that ships, unchanged, against a panel at /dev/ttyS1.
 TEST(PanelUse, StandsAtDevTtyS1ForTheShippedProgram)
 {
