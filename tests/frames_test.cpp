@@ -78,6 +78,21 @@ INSTANTIATE_TEST_SUITE_P(
         settings_case{"unknown", unknown(GOOD), "19200 ??1 raw", {"settings unknown"}}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
+// A wire and the panel's monitor behind it, with every report they made.
+struct line_under_test {
+    line_under_test(const line_settings &s, bool at_arrival) : w(s, at_arrival) {}
+    void keep(const std::vector<sent_byte> &sent)
+    {
+        for (const auto &b : sent) {
+            const auto reports = m.take(b);
+            got.insert(got.end(), reports.begin(), reports.end());
+        }
+    }
+    wire w;
+    frame_monitor m;
+    std::vector<line_report> got;
+};
+
 // Bytes written in chunks at given times (ms) to a line at 19200 8N1, then
 // the line left quiet.
 struct chunk {
@@ -98,15 +113,11 @@ class Bursts : public testing::TestWithParam<burst_case>
 TEST_P(Bursts, AreCutIntoFrames)
 {
     const auto &c = GetParam();
-    wire w(GOOD, false);
-    frame_monitor m;
-    std::vector<line_report> got;
-    const auto keep = [&](const std::vector<sent_byte> &sent) {
-        for (const auto &b : sent) {
-            const auto reports = m.take(b);
-            got.insert(got.end(), reports.begin(), reports.end());
-        }
-    };
+    line_under_test t(GOOD, false);
+    wire &w = t.w;
+    frame_monitor &m = t.m;
+    std::vector<line_report> &got = t.got;
+    const auto keep = [&](const std::vector<sent_byte> &sent) { t.keep(sent); };
     for (const auto &ch : c.chunks)
         keep(w.arrive(ch.data, ch.at * NS_PER_MS));
     const long long end = w.idle_at();
@@ -167,15 +178,10 @@ class Changes : public testing::TestWithParam<change_case>
 TEST_P(Changes, ActOnTheBytesNotYetSent)
 {
     const auto &c = GetParam();
-    wire w(c.from, c.at_arrival);
-    frame_monitor m;
-    std::vector<line_report> got;
-    const auto keep = [&](const std::vector<sent_byte> &sent) {
-        for (const auto &b : sent) {
-            const auto reports = m.take(b);
-            got.insert(got.end(), reports.begin(), reports.end());
-        }
-    };
+    line_under_test t(c.from, c.at_arrival);
+    wire &w = t.w;
+    std::vector<line_report> &got = t.got;
+    const auto keep = [&](const std::vector<sent_byte> &sent) { t.keep(sent); };
     keep(w.arrive(F, 0));
     keep(w.change(c.to, c.change_at_ns));
     keep(w.advance(w.idle_at()));
