@@ -35,10 +35,13 @@ void report(const char *what)
 
 // Opens the port on a descriptor above the standard ones. Where standard
 // input, output or error was closed, the open would take its place, and the
-// texts meant for it would go down the line ahead of the frame.
+// texts meant for it would go down the line ahead of the frame. The port
+// never becomes the controlling terminal: a run that leads a session without
+// one (a service, setsid, cron) would otherwise take it, and at its exit the
+// kernel would hang the port up under whoever else holds it open.
 [[nodiscard]] int open_port()
 {
-    const int fd = open(PANEL_DEVICE, O_RDWR | O_NONBLOCK);
+    const int fd = open(PANEL_DEVICE, O_RDWR | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 || fd > STDERR_FILENO)
         return fd;
     const int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);

@@ -15,6 +15,9 @@
 //    and waits, for a bounded time, while the port is busy.
 //  - The port never takes descriptor 0, 1 or 2, even when the caller was
 //    started with them closed: what is meant for them never reaches the line.
+//  - The port is opened with O_NOCTTY and never becomes the caller's
+//    controlling terminal, so a run that leads a session without one cannot
+//    hang the port up under another program at its exit.
 //  - No error values travel back to the caller. A failure to open, set up or
 //    write the port is reported with perror, after standard output has been
 //    flushed so that one stream taking both keeps the order, and ends the
