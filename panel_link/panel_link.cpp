@@ -23,13 +23,18 @@ void report(const char *what)
     perror(what);
 }
 
-// Reports the failure in errno, closes the port and ends the run.
+// Reports the failure in errno, closes the port and ends the run. What the
+// port still holds is discarded first: on a serial driver the last close
+// waits up to the port's closing wait (30 s by default) for it to leave, and
+// when the line moved again a torn frame would go out. The report comes
+// before the close, which may still wait.
 [[noreturn]] void fail(int fd, const char *what)
 {
     const int err = errno;
-    (void)close(fd);
+    (void)tcflush(fd, TCOFLUSH);
     errno = err;
     report(what);
+    (void)close(fd);
     exit(1);
 }
 

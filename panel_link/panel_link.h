@@ -12,7 +12,8 @@
 //    values differ between processor architectures.
 //  - A frame leaves whole and unaltered, or not at all: the port is
 //    non-blocking, so the write goes on after short writes and interruptions
-//    and waits, for a bounded time, while the port is busy.
+//    and waits, for a bounded time, while the port is busy; when it gives up,
+//    what the port still holds is discarded before the close.
 //  - The port never takes descriptor 0, 1 or 2, even when the caller was
 //    started with them closed: what is meant for them never reaches the line.
 //  - The port is opened with O_NOCTTY and never becomes the caller's

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -292,11 +293,22 @@ TEST_F(E2E, BusyLineThatDrainsStillGetsTheWholeFrame)
 TEST_F(E2E, BusyLineThatNeverDrainsFailsWithinTheBound)
 {
     ASSERT_GT(fill(line), 0U);
+    // The far end has taken in this much of the filler (its own input
+    // queue); the rest is still queued on the port.
+    int taken = -1;
+    ASSERT_EQ(ioctl(line.master(), FIONREAD, &taken), 0);
     process p(command(cfg.panel45, {}));
     const outcome o = p.wait(20000);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "vfd_0x45 command\n");
     EXPECT_EQ(o.err, "frame write error: Connection timed out\n");
+    // What the port still held is discarded, the rest of the filler and any
+    // part of the frame: when the line moves again, only what the far end
+    // had already taken in arrives, and no torn frame goes out.
+    const bytes after = received();
+    EXPECT_EQ(after.size(), static_cast<std::size_t>(taken));
+    EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](std::uint8_t b) { return b == 'x'; }))
+        << "a part of the frame went out";
 }
 
 // Fields 6 and 7 of /proc/PID/stat: the process's session, and its
