@@ -138,6 +138,26 @@ struct port_moved {
     bool ok;
 };
 
+// Starts panelcmd, which holds the port through its one-second pause, and
+// in that pause panel45 as a service would run: leading a session of its
+// own, without a controlling terminal. panel45 must not take the port as one,
+// or at its exit the kernel hangs the port up under panelcmd, whose frame is
+// then lost with an input/output error.
+void beside_a_session_leader(verdict &v)
+{
+    spoil(v);
+    const std::vector<std::uint8_t> frame = {0x45, 1, 1, 1, 1, 1, 0, 0};
+    process cmd({PANELCMD, "45", "1", "1", "1", "1", "1"});
+    v.check(cmd.holds_open(PORT, 60000), "panelcmd never opened " + PORT);
+    run(v, {PANEL45}, 0, "vfd_0x45 command\n", "", {.session_leader = true});
+    v.check(cmd.holds_open(PORT, 0), "panelcmd left its pause before panel45 ended");
+    const outcome o = cmd.wait(60000);
+    v.check(o.status == 0, "panelcmd: status " + std::to_string(o.status) + ", want 0");
+    v.check(o.out == usage_line() + frame_line(frame), "panelcmd: stdout " + quoted(o.out));
+    v.check(o.err.empty(), "panelcmd: stderr " + quoted(o.err) + ", want \"\"");
+    check_raw(v);
+}
+
 struct board_case {
     const char *name;
     std::function<void(verdict &)> run;
@@ -207,6 +227,8 @@ std::vector<board_case> cases()
                            {.closed_in = true, .closed_out = true, .closed_err = true});
                    },
                    {FRAME45, "0a0d000000000000"}});
+    all.push_back(
+        {"session_leader_beside_a_paused_run", beside_a_session_leader, {FRAME45, FRAME45}});
     std::vector<std::string> together;
     together.reserve(8);
     for (int i = 0; i < 8; i++)
