@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/reboot.h>
 #include <sys/stat.h>
@@ -138,6 +139,92 @@ struct port_moved {
     bool ok;
 };
 
+// Starts panelcmd, which holds the port through its one-second pause, and
+// in that pause panel45 as a service would run: leading a session of its
+// own, without a controlling terminal. panel45 must not take the port as one,
+// or at its exit the kernel hangs the port up under panelcmd, whose frame is
+// then lost with an input/output error.
+void beside_a_session_leader(verdict &v)
+{
+    spoil(v);
+    const std::vector<std::uint8_t> frame = {0x45, 1, 1, 1, 1, 1, 0, 0};
+    process cmd({PANELCMD, "45", "1", "1", "1", "1", "1"});
+    v.check(cmd.holds_open(PORT, 60000), "panelcmd never opened " + PORT);
+    run(v, {PANEL45}, 0, "vfd_0x45 command\n", "", {.session_leader = true});
+    v.check(cmd.holds_open(PORT, 0), "panelcmd left its pause before panel45 ended");
+    const outcome o = cmd.wait(60000);
+    v.check(o.status == 0, "panelcmd: status " + std::to_string(o.status) + ", want 0");
+    v.check(o.out == usage_line() + frame_line(frame), "panelcmd: stdout " + quoted(o.out));
+    v.check(o.err.empty(), "panelcmd: stderr " + quoted(o.err) + ", want \"\"");
+    check_raw(v);
+}
+
+// Opens the port and stops its output, as a far end that takes no more bytes
+// would: tcflow's stop holds until tcflow restarts it, whatever settings
+// other openers apply. Learns what the port takes by filling it, empties it
+// and fills it again to room bytes short of full. Returns the descriptor, or
+// -1.
+int stalled_port(verdict &v, std::size_t room)
+{
+    const int fd = open(PORT.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY);
+    v.check(fd >= 0 && tcflow(fd, TCOOFF) == 0, "cannot stop " + PORT);
+    if (fd < 0)
+        return -1;
+    const std::string chunk(512, 'x');
+    std::size_t size = 0;
+    for (ssize_t n; (n = write(fd, chunk.data(), chunk.size())) > 0;)
+        size += static_cast<std::size_t>(n);
+    v.check(errno == EAGAIN && size > room,
+            "the port took " + std::to_string(size) + " bytes, then " + strerror(errno));
+    v.check(tcflush(fd, TCOFLUSH) == 0, "cannot empty " + PORT);
+    for (std::size_t left = size - room; left > 0;) {
+        const ssize_t n = write(fd, chunk.data(), std::min(left, chunk.size()));
+        if (n <= 0) {
+            v.check(false, "cannot fill " + PORT + " again");
+            break;
+        }
+        left -= static_cast<std::size_t>(n);
+    }
+    return fd;
+}
+
+// panel45 on a port that takes 3 bytes of its frame and then no more: it must
+// give up within its bound, report so, and leave nothing behind that could go
+// out when the line moves again (the filler, or a torn frame). The case's own
+// descriptor is closed during the run, so that panel45's close is the last,
+// or held until after it. (At the last close the kernel itself discards what
+// a port stopped by tcflow holds; only a port held open by another keeps it.)
+void failed_send_on_a_stalled_port(verdict &v, bool hold)
+{
+    const int fd = stalled_port(v, 3);
+    if (fd < 0)
+        return;
+    const auto start = std::chrono::steady_clock::now();
+    process p({PANEL45});
+    usleep(500000);
+    if (!hold)
+        (void)close(fd);
+    const outcome o = p.wait(15000);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    v.check(o.status == 1, "panel45: status " + std::to_string(o.status) + ", want 1");
+    v.check(o.out == "vfd_0x45 command\n", "panel45: stdout " + quoted(o.out));
+    v.check(o.err == "frame write error: Connection timed out\n",
+            "panel45: stderr " + quoted(o.err));
+    v.check(spent < std::chrono::seconds(8),
+            "panel45 took " +
+                std::to_string(std::chrono::duration_cast<std::chrono::seconds>(spent).count()) +
+                " s");
+    // The line moves again: nothing may be left to go out.
+    const int again = hold ? fd : open(PORT.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY);
+    int queued = -1;
+    const bool asked = again >= 0 && ioctl(again, TIOCOUTQ, &queued) == 0;
+    v.check(asked && queued == 0, "the port still holds " + std::to_string(queued) + " bytes");
+    v.check(again >= 0 && tcflow(again, TCOON) == 0, "cannot restart " + PORT);
+    usleep(1000000);
+    if (again >= 0)
+        (void)close(again);
+}
+
 struct board_case {
     const char *name;
     std::function<void(verdict &)> run;
@@ -207,6 +294,14 @@ std::vector<board_case> cases()
                            {.closed_in = true, .closed_out = true, .closed_err = true});
                    },
                    {FRAME45, "0a0d000000000000"}});
+    all.push_back(
+        {"session_leader_beside_a_paused_run", beside_a_session_leader, {FRAME45, FRAME45}});
+    all.push_back({"failed_send_on_a_stalled_port_leaves_nothing",
+                   [](verdict &v) { failed_send_on_a_stalled_port(v, false); },
+                   {}});
+    all.push_back({"failed_send_on_a_stalled_port_held_open_leaves_nothing",
+                   [](verdict &v) { failed_send_on_a_stalled_port(v, true); },
+                   {}});
     std::vector<std::string> together;
     together.reserve(8);
     for (int i = 0; i < 8; i++)

@@ -23,22 +23,30 @@ void report(const char *what)
     perror(what);
 }
 
-// Reports the failure in errno, closes the port and ends the run.
+// Reports the failure in errno, closes the port and ends the run. What the
+// port still holds is discarded first: on a serial driver the last close
+// waits up to the port's closing wait (30 s by default) for it to leave, and
+// when the line moved again a torn frame would go out. The report comes
+// before the close, which may still wait.
 [[noreturn]] void fail(int fd, const char *what)
 {
     const int err = errno;
-    (void)close(fd);
+    (void)tcflush(fd, TCOFLUSH);
     errno = err;
     report(what);
+    (void)close(fd);
     exit(1);
 }
 
 // Opens the port on a descriptor above the standard ones. Where standard
 // input, output or error was closed, the open would take its place, and the
-// texts meant for it would go down the line ahead of the frame.
+// texts meant for it would go down the line ahead of the frame. The port
+// never becomes the controlling terminal: a run that leads a session without
+// one (a service, setsid, cron) would otherwise take it, and at its exit the
+// kernel would hang the port up under whoever else holds it open.
 [[nodiscard]] int open_port()
 {
-    const int fd = open(PANEL_DEVICE, O_RDWR | O_NONBLOCK);
+    const int fd = open(PANEL_DEVICE, O_RDWR | O_NONBLOCK | O_NOCTTY);
     if (fd < 0 || fd > STDERR_FILENO)
         return fd;
     const int high = fcntl(fd, F_DUPFD, STDERR_FILENO + 1);

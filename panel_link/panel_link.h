@@ -12,9 +12,13 @@
 //    values differ between processor architectures.
 //  - A frame leaves whole and unaltered, or not at all: the port is
 //    non-blocking, so the write goes on after short writes and interruptions
-//    and waits, for a bounded time, while the port is busy.
+//    and waits, for a bounded time, while the port is busy; when it gives up,
+//    what the port still holds is discarded before the close.
 //  - The port never takes descriptor 0, 1 or 2, even when the caller was
 //    started with them closed: what is meant for them never reaches the line.
+//  - The port is opened with O_NOCTTY and never becomes the caller's
+//    controlling terminal, so a run that leads a session without one cannot
+//    hang the port up under another program at its exit.
 //  - No error values travel back to the caller. A failure to open, set up or
 //    write the port is reported with perror, after standard output has been
 //    flushed so that one stream taking both keeps the order, and ends the

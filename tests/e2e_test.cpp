@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -292,11 +293,73 @@ TEST_F(E2E, BusyLineThatDrainsStillGetsTheWholeFrame)
 TEST_F(E2E, BusyLineThatNeverDrainsFailsWithinTheBound)
 {
     ASSERT_GT(fill(line), 0U);
+    // The far end has taken in this much of the filler (its own input
+    // queue); the rest is still queued on the port.
+    int taken = -1;
+    ASSERT_EQ(ioctl(line.master(), FIONREAD, &taken), 0);
     process p(command(cfg.panel45, {}));
     const outcome o = p.wait(20000);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "vfd_0x45 command\n");
     EXPECT_EQ(o.err, "frame write error: Connection timed out\n");
+    // What the port still held is discarded, the rest of the filler and any
+    // part of the frame: when the line moves again, only what the far end
+    // had already taken in arrives, and no torn frame goes out.
+    const bytes after = received();
+    EXPECT_EQ(after.size(), static_cast<std::size_t>(taken));
+    EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](std::uint8_t b) { return b == 'x'; }))
+        << "a part of the frame went out";
+}
+
+// Fields 6 and 7 of /proc/PID/stat: the process's session, and its
+// controlling terminal (0 for none); -1 where they cannot be read. The fields
+// are counted after the last ')', which closes the command name whatever that
+// name holds.
+struct session_fields {
+    long long session = -1;
+    long long tty = -1;
+};
+
+session_fields session_of(pid_t pid)
+{
+    char text[1024] = {};
+    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    const char *fields = n > 0 ? strrchr(text, ')') : nullptr;
+    if (fields == nullptr)
+        return {};
+    std::istringstream rest(fields + 1);
+    std::string state;
+    long long ppid = 0;
+    long long pgrp = 0;
+    session_fields f;
+    rest >> state >> ppid >> pgrp >> f.session >> f.tty;
+    return rest ? f : session_fields{};
+}
+
+// Started as a service is (systemd, setsid, cron), a program leads a session
+// without a controlling terminal; the port it opens must not become one. Else
+// the kernel hangs the port up under every other holder when the run ends.
+TEST_F(E2E, ThePortIsNotTheControllingTerminalOfASessionLeader)
+{
+    const std::vector<std::string> args = {"45", "1", "1", "1", "1", "1"};
+    process p(command(cfg.panelcmd, args), {.session_leader = true});
+    // The port is open from before the frame is shown until after the pause.
+    ASSERT_TRUE(p.holds_open(line.slave_path())) << "panelcmd never opened the line";
+    struct stat st {
+    };
+    ASSERT_EQ(stat(line.slave_path().c_str(), &st), 0);
+    const session_fields f = session_of(p.pid());
+    ASSERT_EQ(f.session, p.pid()) << "panelcmd does not lead a session of its own";
+    EXPECT_NE(static_cast<unsigned long long>(f.tty), static_cast<unsigned long long>(st.st_rdev));
+    EXPECT_EQ(f.tty, 0);
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(received(), FRAME45);
 }
 
 // Runs at the same time may take turns on the line, but every frame must

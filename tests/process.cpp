@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iterator>
 #include <poll.h>
@@ -32,13 +33,19 @@ process::process(const std::vector<std::string> &argv, const start_options &how)
     else
         posix_spawn_file_actions_adddup2(&fa, how.one_stream ? out[1] : err[1], 2);
 
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    if (how.session_leader)
+        posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+
     std::vector<char *> args;
     if (!how.no_argv)
         std::transform(argv.begin(), argv.end(), std::back_inserter(args),
                        [](const std::string &a) { return const_cast<char *>(a.c_str()); });
     args.push_back(nullptr);
-    if (posix_spawnp(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), environ) != 0)
+    if (posix_spawnp(&pid_, argv[0].c_str(), &fa, &attr, args.data(), environ) != 0)
         pid_ = -1;
+    posix_spawnattr_destroy(&attr);
     posix_spawn_file_actions_destroy(&fa);
     close(out[1]);
     close(err[1]);
@@ -94,4 +101,33 @@ outcome process::wait(int limit_ms)
         o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     pid_ = -1;
     return o;
+}
+
+bool process::holds_open(const std::string &path, int limit_ms) const
+{
+    if (pid_ <= 0)
+        return false;
+    const std::string fds = "/proc/" + std::to_string(pid_) + "/fd";
+    for (int waited = 0; waited <= limit_ms; waited += 10) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+            info.si_pid == pid_)
+            return false; // it has ended
+        DIR *dir = opendir(fds.c_str());
+        if (dir == nullptr)
+            return false; // gone, or never there
+        bool found = false;
+        while (const dirent *e = readdir(dir)) {
+            char target[4096];
+            const std::string fd = fds + "/" + e->d_name;
+            const ssize_t n = readlink(fd.c_str(), target, sizeof target - 1);
+            if (n > 0 && path.compare(0, std::string::npos, target, static_cast<size_t>(n)) == 0)
+                found = true;
+        }
+        closedir(dir);
+        if (found)
+            return true;
+        usleep(10000);
+    }
+    return false;
 }

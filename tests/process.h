@@ -20,7 +20,8 @@ struct start_options {
     bool closed_in = false; // start with standard input closed
     bool closed_out = false;
     bool closed_err = false;
-    bool one_stream = false; // standard error into the same pipe as standard output
+    bool one_stream = false;     // standard error into the same pipe as standard output
+    bool session_leader = false; // in a session of its own, without a controlling terminal
 };
 
 class process
@@ -34,6 +35,14 @@ class process
     // Collects the output and waits for the exit; kills the program if it
     // runs longer than limit_ms.
     outcome wait(int limit_ms = 30000);
+
+    // The program's process id; -1 when it could not be started or has been
+    // waited for.
+    [[nodiscard]] pid_t pid() const { return pid_; }
+
+    // Waits until the program holds path open (the file its descriptor
+    // names, links resolved), for at most limit_ms; false when it did not.
+    [[nodiscard]] bool holds_open(const std::string &path, int limit_ms = 10000) const;
 
   private:
     pid_t pid_ = -1;
