@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Turns bench/run.sh's measurements into BENCHMARKS.md (on standard output)."""
 import json
 import os

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // board_init: the board suite's driver, run as init on an emulated board.
 //
 // The kernel starts it as the first process of a tiny initramfs that holds

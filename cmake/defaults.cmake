@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Build defaults.
 #
 # Flags the project asks for by default, each given up where the packager's

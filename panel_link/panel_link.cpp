@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "panel_link.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // panel_link: the serial link to the VFD controller.
 //
 // The display controller sits on one fixed serial port and takes commands as

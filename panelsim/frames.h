@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // frames: what a display controller at 19200 8N1 makes of the bytes on its
 // line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // launch: start the command that the virtual panel watches.
 //
 // The child optionally moves into a private mount namespace in which the

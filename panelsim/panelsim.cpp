@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // panelsim: a virtual panel. It stands in for the display controller on a
 // pseudo-terminal and prints, for every frame that reaches it, the bytes and
 // the line settings they came under, flagging what a controller at 19200 8N1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pty_line.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pty_line: a pseudo-terminal standing in for the panel's serial line.
 //
 // The programs write to the slave side as they would to the serial port;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcd: the serial line as a logic analyser records it, a Value Change Dump
 // of one wire, `line`, idle high.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // watch: what the programs on the line ask of it.
 //
 // A Linux pseudo-terminal keeps no character size or parity of its own: it

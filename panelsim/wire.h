@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // wire: the panel's side of the line as a UART sends it, in time.
 //
 // Bytes written to the line queue behind each other; each leaves over its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built programs, run as a script would run them, against a pseudo-
 // terminal standing in for the serial line.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "hexstr2int.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starting a program with its standard output and error captured, the way a
 // calling script would.
 #ifndef TESTS_PROCESS_H

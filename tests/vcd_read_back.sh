@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The line as the virtual panel dumps it, read back by sigrok's UART
 # decoder: the demo's dump holds exactly the demo's frames at 19200 8N1, and
 # a 9600 7E1 sender's reads back at 9600 7E1 but not at 19200 8N1.

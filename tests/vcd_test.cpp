@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The line as a logic analyser records it: the dump's edges, worked out by
 // hand, and what sigrok's UART decoder reads back from dumps of whole frames.
 #include "process.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // vcd_write OUT BAUD FORMAT HEX...: a dump of the bytes sent back to back,
 // from 1 ms after time 0 to 1 ms after the last stop bit, for looking at
 // and for pictures. FORMAT as people say it: 8N1, 7E1, 8O2.

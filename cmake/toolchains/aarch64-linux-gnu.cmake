@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for aarch64-linux-gnu, run under qemu-aarch64 for the tests.
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(PANEL_TRIPLET aarch64-linux-gnu)

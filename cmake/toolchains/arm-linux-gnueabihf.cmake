@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for arm-linux-gnueabihf, run under qemu-arm for the tests.
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(PANEL_TRIPLET arm-linux-gnueabihf)

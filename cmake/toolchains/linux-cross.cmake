@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the cross toolchain files: Debian's cross compiler for
 # PANEL_TRIPLET, its C library under /usr/PANEL_TRIPLET, and qemu-user to run
 # what it builds (tests only; the programs need no emulator on the device).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for mips-linux-gnu, run under qemu-mips for the tests.
 set(CMAKE_SYSTEM_PROCESSOR mips)
 set(PANEL_TRIPLET mips-linux-gnu)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for mipsel-linux-gnu, run under qemu-mipsel for the tests.
 set(CMAKE_SYSTEM_PROCESSOR mipsel)
 set(PANEL_TRIPLET mipsel-linux-gnu)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for powerpc64le-linux-gnu, run under qemu-ppc64le for the tests.
 set(CMAKE_SYSTEM_PROCESSOR ppc64le)
 set(PANEL_TRIPLET powerpc64le-linux-gnu)
