@@ -93,8 +93,9 @@ class panel
             unknown(call.why);
             return watch_.answer(call);
         case line_call::set:
+            // Unknown settings take effect when the call does.
             if (!call.settings.known)
-                unknown(call.why);
+                say_unknown(call.why);
             if (call.drain_first && holds_)
                 return held_.push_back(call);
             sent(wire_.change(call.settings, now()));
@@ -178,7 +179,7 @@ class panel
         sent(wire_.change(s, now()));
     }
 
-    void unknown(const std::string &why)
+    void say_unknown(const std::string &why)
     {
         if (!said_unknown_)
             fprintf(stderr,
@@ -186,6 +187,12 @@ class panel
                     "unknown\"\n",
                     why.c_str());
         said_unknown_ = true;
+    }
+
+    // From now on the settings are not known.
+    void unknown(const std::string &why)
+    {
+        say_unknown(why);
         line_settings s = wire_.settings();
         s.known = false;
         sent(wire_.change(s, now()));
