@@ -96,21 +96,6 @@ changes body(const std::string &vcd)
     return out;
 }
 
-TEST(VcdHeader, DeclaresOneWireIdleHigh)
-{
-    temp_dir dir;
-    const std::string path = dir.file("idle.vcd");
-    vcd_writer w;
-    ASSERT_TRUE(w.open(path));
-    EXPECT_TRUE(w.close(1'000'000));
-    const std::string vcd = slurp(path);
-    for (const char *line :
-         {"$version panelsim $end\n", "$timescale 100 ns $end\n", "$scope module panel $end\n",
-          "$var wire 1 ! line $end\n", "$upscope $end\n", "$enddefinitions $end\n"})
-        EXPECT_NE(vcd.find(line), std::string::npos) << line << "in\n" << vcd;
-    EXPECT_EQ(body(vcd), (changes{{0, 1}, {10000, -1}})) << vcd;
-}
-
 struct edge_case {
     const char *name;
     wire_format format;
@@ -176,8 +161,6 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0, 0}, {1042, 1}, {3125, 0}, {9375, 1}, {10417, -1}}},
         // No ones: odd parity 1, then two stop bits.
         edge_case{"odd_two_stop", F8O2, 0x00, 0, {{0, 0}, {4688, 1}, {6250, -1}}},
-        edge_case{
-            "odd_parity_zero", F8O2, 0x01, 0, {{0, 0}, {521, 1}, {1042, 0}, {5208, 1}, {6250, -1}}},
         // Five bits 0x1f; mark parity is 1 whatever the data.
         edge_case{"mark_five_bits", {1200, 5, 'M', 1}, 0xff, 0, {{0, 0}, {8333, 1}, {66667, -1}}},
         // Space parity is 0 whatever the data.
@@ -185,50 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
                   {1200, 5, 'S', 1},
                   0xff,
                   0,
-                  {{0, 0}, {8333, 1}, {50000, 0}, {58333, 1}, {66667, -1}}},
-        edge_case{"not_a_framing", {19200, 9, 'N', 1}, 0x00, 0, {{0, -1}}},
-        edge_case{"no_such_parity", {19200, 8, 'X', 1}, 0x00, 0, {{0, -1}}}),
+                  {{0, 0}, {8333, 1}, {50000, 0}, {58333, 1}, {66667, -1}}}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
-
-TEST(VcdWriter, BackToBackCharactersShareNoEdgeAndEndLate)
-{
-    temp_dir dir;
-    const std::string path = dir.file("two.vcd");
-    {
-        vcd_writer w;
-        ASSERT_TRUE(w.open(path));
-        // 0x00 then 0xff right after its stop bit (10 bits of 52083.3 ns).
-        w.byte(0x00, 0, F8N1);
-        w.byte(0xff, 520833, F8N1);
-        EXPECT_TRUE(w.close(2'000'000'000));
-    }
-    EXPECT_EQ(body(slurp(path)),
-              (changes{{0, 1}, {0, 0}, {4688, 1}, {5208, 0}, {5729, 1}, {20'000'000, -1}}));
-}
-
-TEST(VcdWriter, ClosedByItsDestructorAtTheLastStopBit)
-{
-    temp_dir dir;
-    const std::string path = dir.file("dtor.vcd");
-    {
-        vcd_writer w;
-        ASSERT_TRUE(w.open(path));
-        w.byte(0xff, 1'000'000, F8N1);
-    }
-    EXPECT_EQ(body(slurp(path)), (changes{{0, 1}, {10000, 0}, {10521, 1}, {15208, -1}}));
-}
-
-TEST(VcdWriter, SaysWhyItCannotOpen)
-{
-    temp_dir dir;
-    vcd_writer w;
-    errno = 0;
-    EXPECT_FALSE(w.open(dir.file("no/such/dir.vcd")));
-    EXPECT_EQ(errno, ENOENT);
-    EXPECT_FALSE(w.is_open());
-    w.byte(0x45, 0, F8N1); // no dump: nothing happens
-    EXPECT_TRUE(w.close(0));
-}
 
 TEST(VcdWriter, SaysWhenTheDumpWasNotWrittenWhole)
 {
@@ -260,7 +201,6 @@ struct decode_case {
     enum {
         clean,   // the decoder reads bytes and nothing wrong
         flagged, // it reads bytes, and framing or parity errors
-        garbled, // it reads anything but bytes, and errors
     } outcome;
 };
 
@@ -301,11 +241,7 @@ TEST_P(Decoded, ReadsBackTheBytesSent)
     ASSERT_NE(eol, std::string::npos) << o.out;
     const std::string read = o.out.substr(0, eol);
     const std::string errors = o.out.substr(eol + 1);
-    if (c.outcome == decode_case::garbled) {
-        EXPECT_NE(read, c.bytes) << o.out;
-    } else {
-        EXPECT_EQ(read, c.bytes) << o.out;
-    }
+    EXPECT_EQ(read, c.bytes) << o.out;
     if (c.outcome == decode_case::clean) {
         EXPECT_EQ(errors, "") << o.out;
     } else {
@@ -313,44 +249,11 @@ TEST_P(Decoded, ReadsBackTheBytesSent)
     }
 }
 
-const bytes FRAME45 = {0x45, 0x01, 0x01, 0x01, 0x01, 0x01, 0x00, 0x00};
 const bytes CONTROL = {0x0a, 0x0d, 0x11, 0x13, 0x00, 0xff, 0x00, 0x00};
-const bytes HIGH_BITS = {0x45, 0x81, 0xff, 0x7f, 0x00, 0x8a};
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, Decoded,
-    testing::Values(decode_case{"frame45_8N1",
-                                F8N1,
-                                {{1'000'000, FRAME45}},
-                                "19200 8N1",
-                                "45 01 01 01 01 01 00 00",
-                                decode_case::clean},
-                    decode_case{"control_bytes_8N1",
-                                F8N1,
-                                {{1'000'000, CONTROL}},
-                                "19200 8N1",
-                                "0a 0d 11 13 00 ff 00 00",
-                                decode_case::clean},
-                    decode_case{"two_frames_a_second_apart",
-                                F8N1,
-                                {{1'000'000, FRAME45}, {1'001'000'000, CONTROL}},
-                                "19200 8N1",
-                                "45 01 01 01 01 01 00 00 0a 0d 11 13 00 ff 00 00",
-                                decode_case::clean},
-                    decode_case{"seven_even",
-                                F7E1,
-                                {{1'000'000, HIGH_BITS}},
-                                "9600 7E1",
-                                "45 01 7f 7f 00 0a",
-                                decode_case::clean},
-                    // What the controller makes of it: other bytes, and frames it rejects.
-                    decode_case{"seven_even_read_as_8N1",
-                                F7E1,
-                                {{1'000'000, HIGH_BITS}},
-                                "19200 8N1",
-                                "45 01 7f 7f 00 0a",
-                                decode_case::garbled},
-                    decode_case{"odd_two_stop",
+    testing::Values(decode_case{"odd_two_stop",
                                 F8O2,
                                 {{1'000'000, CONTROL}},
                                 "19200 8O2",
