@@ -11,9 +11,8 @@
 //   i386:BAUD:FRAMING                        TCSETS through the i386 ABI (x86_64 only)
 //   write:HEX            the bytes, in one write
 //   drain | flush        tcdrain; tcflush of output
-//   close | reopen       close the line; open it again
+//   close                close the line
 //   undumpable           keep other users' processes out of this one's memory
-//   sleep:MS
 // FRAMING is as people say it, e.g. 8N1 or 7E2. Exit status 0, or 1 with a
 // message on the first step that fails; 77 when the ABI is not offered here.
 #include <asm/ioctls.h>
@@ -41,8 +40,6 @@ unsigned code_of(long baud)
         return B9600;
     case 19200:
         return B19200;
-    case 38400:
-        return B38400;
     default:
         return B115200;
     }
@@ -100,7 +97,7 @@ long i386_tcsets(int fd, unsigned cflag)
 }
 #endif
 
-bool step(int &fd, const char *path, const std::string &text)
+bool step(int fd, const std::string &text)
 {
     const auto p = split(text);
     const std::string &what = p[0];
@@ -142,12 +139,8 @@ bool step(int &fd, const char *path, const std::string &text)
         r = ioctl(fd, TCFLSH, TCOFLUSH);
     } else if (what == "close") {
         r = close(fd);
-    } else if (what == "reopen") {
-        r = (fd = open(path, O_RDWR | O_NOCTTY)) >= 0 ? 0 : -1;
     } else if (what == "undumpable") {
         r = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    } else if (what == "sleep") {
-        r = usleep(static_cast<useconds_t>(std::stol(p[1]) * 1000));
     } else {
         fprintf(stderr, "sender: unknown step %s\n", text.c_str());
         return false;
@@ -169,7 +162,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     for (int i = 2; i < argc; i++)
-        if (!step(fd, argv[1], argv[i]))
+        if (!step(fd, argv[i]))
             return 1;
     return 0;
 }
