@@ -69,7 +69,8 @@ std::vector<std::string> split(const std::string &s)
     return parts;
 }
 
-int when(const std::vector<std::string> &p, int now, int drain, int flush)
+unsigned long when(const std::vector<std::string> &p, unsigned long now, unsigned long drain,
+                   unsigned long flush)
 {
     if (p.size() < 4 || p[3] == "now")
         return now;
@@ -114,7 +115,7 @@ bool step(int fd, const std::string &text)
     } else if (what == "termios2") {
 #ifdef TCSETS2
         termios2 t{};
-        t.c_cflag = (cflag_of(std::stol(p[1]), p[2]) & ~CBAUD) | BOTHER;
+        t.c_cflag = (cflag_of(std::stol(p[1]), p[2]) & ~unsigned{CBAUD}) | BOTHER;
         t.c_ospeed = t.c_ispeed = static_cast<speed_t>(std::stol(p[1]));
         r = ioctl(fd, when(p, TCSETS2, TCSETSW2, TCSETSF2), &t);
 #else
