@@ -134,12 +134,12 @@ class panel
         }
         print(monitor_.idle(t));
         long long next = monitor_.deadline_ns();
+        const auto due = [&](long long at) { next = next < 0 ? at : std::min(next, at); };
         // While bytes are queued, reports come out as their frames end.
         if (wire_.queued())
-            next = std::min(next < 0 ? wire_.idle_at() : next,
-                            std::min(wire_.idle_at(), t + 10 * NS_PER_MS));
+            due(std::min(wire_.idle_at(), t + 10 * NS_PER_MS));
         if (!held_.empty())
-            next = next < 0 ? wire_.idle_at() : std::min(next, wire_.idle_at());
+            due(wire_.idle_at());
         return next < 0 ? -1 : std::max(0LL, next - t);
     }
 
@@ -152,7 +152,8 @@ class panel
         held_.clear();
         sent(wire_.advance(wire_.idle_at()));
         print(monitor_.flush());
-        if (vcd_.is_open() && !vcd_.close(std::max(now(), last_end_)))
+        // The dump runs on to the last stop bit if that is later.
+        if (vcd_.is_open() && !vcd_.close(now()))
             perror("panelsim: the line's dump");
         printf("panelsim: %zu frame%s received, %zu flagged\n", frames_, frames_ == 1 ? "" : "s",
                flagged_);
@@ -203,7 +204,6 @@ class panel
         for (const auto &b : bytes) {
             const line_settings &s = b.settings;
             vcd_.byte(b.value, b.start_ns, {s.baud, s.data_bits, s.parity, s.stop_bits});
-            last_end_ = b.end_ns;
             print(monitor_.take(b));
         }
     }
@@ -243,7 +243,6 @@ class panel
     settings_watch &watch_;
     vcd_writer &vcd_;
     long long start_;
-    long long last_end_ = 0;
     wire wire_;
     frame_monitor monitor_;
     std::vector<line_call> held_;
