@@ -69,19 +69,25 @@ std::string quoted(const std::string &s)
     return q + "\"";
 }
 
-// Runs a program and checks its exit status and texts.
-void run(verdict &v, const std::vector<std::string> &argv, int status, const std::string &out,
-         const std::string &err, const start_options &how = {})
+// Checks a program's exit status and texts; a closed stream is not looked at.
+void expect(verdict &v, const std::string &name, const outcome &o, int status,
+            const std::string &out, const std::string &err, const start_options &how = {})
 {
-    process p(argv, how);
-    const outcome o = p.wait(60000);
-    const std::string name = argv[0] + (argv.size() > 1 ? " " + argv[1] : "");
     v.check(o.status == status,
             name + ": status " + std::to_string(o.status) + ", want " + std::to_string(status));
     if (!how.closed_out)
         v.check(o.out == out, name + ": stdout " + quoted(o.out) + ", want " + quoted(out));
     if (!how.closed_err)
         v.check(o.err == err, name + ": stderr " + quoted(o.err) + ", want " + quoted(err));
+}
+
+// Runs a program and checks its exit status and texts.
+void run(verdict &v, const std::vector<std::string> &argv, int status, const std::string &out,
+         const std::string &err, const start_options &how = {})
+{
+    process p(argv, how);
+    expect(v, argv[0] + (argv.size() > 1 ? " " + argv[1] : ""), p.wait(60000), status, out, err,
+           how);
 }
 
 bool same(const termios &a, const termios &b)
@@ -153,10 +159,7 @@ void beside_a_session_leader(verdict &v)
     v.check(cmd.holds_open(PORT, 60000), "panelcmd never opened " + PORT);
     run(v, {PANEL45}, 0, "vfd_0x45 command\n", "", {.session_leader = true});
     v.check(cmd.holds_open(PORT, 0), "panelcmd left its pause before panel45 ended");
-    const outcome o = cmd.wait(60000);
-    v.check(o.status == 0, "panelcmd: status " + std::to_string(o.status) + ", want 0");
-    v.check(o.out == usage_line() + frame_line(frame), "panelcmd: stdout " + quoted(o.out));
-    v.check(o.err.empty(), "panelcmd: stderr " + quoted(o.err) + ", want \"\"");
+    expect(v, "panelcmd", cmd.wait(60000), 0, usage_line() + frame_line(frame), "");
     check_raw(v);
 }
 
@@ -207,10 +210,7 @@ void failed_send_on_a_stalled_port(verdict &v, bool hold)
         (void)close(fd);
     const outcome o = p.wait(15000);
     const auto spent = std::chrono::steady_clock::now() - start;
-    v.check(o.status == 1, "panel45: status " + std::to_string(o.status) + ", want 1");
-    v.check(o.out == "vfd_0x45 command\n", "panel45: stdout " + quoted(o.out));
-    v.check(o.err == "frame write error: Connection timed out\n",
-            "panel45: stderr " + quoted(o.err));
+    expect(v, "panel45", o, 1, "vfd_0x45 command\n", "frame write error: Connection timed out\n");
     v.check(spent < std::chrono::seconds(8),
             "panel45 took " +
                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(spent).count()) +
