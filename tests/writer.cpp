@@ -6,9 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-writer::writer(const std::string &path, std::span<const std::uint8_t> bytes)
+writer::writer(const std::string &path, std::span<const std::uint8_t> bytes) : pid_(fork())
 {
-    pid_ = fork();
     if (pid_ != 0)
         return;
     // Opened without waiting for a modem's carrier, then made blocking: the
