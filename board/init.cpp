@@ -9,16 +9,19 @@
 //
 // Console lines:
 //   board: case NAME ok | board: case NAME FAIL WHY
-//   board: line NAME [any] FRAME...   frames as 16 hex digits; "any": in any order
+//   board: line NAME [any] FRAME...   frames as 16 hex digits; "any": in any order;
+//                                     FRAME*N: N times over; A+B: both, in any order
 //   board: done N
 // With /etc/board-command (its words NUL-separated) it runs that command
 // instead, on the console, and ends with "board: exit STATUS".
 #include "expected.h"
 #include "process.h"
+#include "writer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,6 +47,12 @@ const std::string AWAY = "/dev/ttyS1.away";
 const std::string PANEL45 = "/bin/panel45";
 const std::string PANELCMD = "/bin/panelcmd";
 const std::string FRAME45 = "4501010101010000";
+constexpr std::size_t FRAME_LEN = 8;
+// Another program's frame, and the whole frames that fill a stalled port.
+const std::string OTHER_FRAME = "4502020202020000";
+const std::vector<std::uint8_t> OTHER_BYTES = {0x45, 2, 2, 2, 2, 2, 0, 0};
+const std::string FILLER = "46494c4c45520000";
+const std::vector<std::uint8_t> FILLER_BYTES = {'F', 'I', 'L', 'L', 'E', 'R', 0, 0};
 const std::string OPEN_ERROR = "file open error\n: No such file or directory\n";
 
 std::string usage_line()
@@ -163,51 +172,118 @@ void beside_a_session_leader(verdict &v)
     check_raw(v);
 }
 
+// What the port holds queued for sending; -1 where it does not say.
+int queued(int fd)
+{
+    int n = -1;
+    return ioctl(fd, TIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+// Waits up to limit_ms for the port to hold want bytes queued.
+bool wait_queued(int fd, int want, int limit_ms)
+{
+    for (int waited = 0; queued(fd) != want; waited += 10) {
+        if (waited >= limit_ms)
+            return false;
+        usleep(10000);
+    }
+    return true;
+}
+
+// Writes bytes non-blocking until the port takes no more or limit bytes
+// have gone in; returns how many it took.
+std::size_t put(int fd, const std::string &bytes, std::size_t limit)
+{
+    std::size_t total = 0;
+    while (total < limit) {
+        const ssize_t n = write(fd, bytes.data(), std::min(limit - total, bytes.size()));
+        if (n <= 0)
+            break;
+        total += static_cast<std::size_t>(n);
+    }
+    return total;
+}
+
 // Opens the port and stops its output, as a far end that takes no more bytes
 // would: tcflow's stop holds until tcflow restarts it, whatever settings
-// other openers apply. Learns what the port takes by filling it, empties it
-// and fills it again to room bytes short of full. Returns the descriptor, or
-// -1.
-int stalled_port(verdict &v, std::size_t room)
+// other openers apply. Returns the descriptor, or -1.
+int stopped_port(verdict &v)
 {
     const int fd = open(PORT.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY);
     v.check(fd >= 0 && tcflow(fd, TCOOFF) == 0, "cannot stop " + PORT);
-    if (fd < 0)
-        return -1;
-    const std::string chunk(512, 'x');
-    std::size_t size = 0;
-    for (ssize_t n; (n = write(fd, chunk.data(), chunk.size())) > 0;)
-        size += static_cast<std::size_t>(n);
-    v.check(errno == EAGAIN && size > room,
-            "the port took " + std::to_string(size) + " bytes, then " + strerror(errno));
-    v.check(tcflush(fd, TCOFLUSH) == 0, "cannot empty " + PORT);
-    for (std::size_t left = size - room; left > 0;) {
-        const ssize_t n = write(fd, chunk.data(), std::min(left, chunk.size()));
-        if (n <= 0) {
-            v.check(false, "cannot fill " + PORT + " again");
-            break;
-        }
-        left -= static_cast<std::size_t>(n);
-    }
     return fd;
 }
 
-// panel45 on a port that takes 3 bytes of its frame and then no more: it must
-// give up within its bound, report so, and leave nothing behind that could go
-// out when the line moves again (the filler, or a torn frame). The case's own
-// descriptor is closed during the run, so that panel45's close is the last,
-// or held until after it. (At the last close the kernel itself discards what
-// a port stopped by tcflow holds; only a port held open by another keeps it.)
-void failed_send_on_a_stalled_port(verdict &v, bool hold)
+// What the port's transmit buffer holds: learned by filling the stopped port
+// until it takes no more, then emptied and restarted. 0 when it cannot tell.
+std::size_t port_capacity()
 {
-    const int fd = stalled_port(v, 3);
+    verdict v;
+    const int fd = stopped_port(v);
+    if (fd < 0)
+        return 0;
+    const std::size_t size = put(fd, std::string(512, 'x'), SIZE_MAX);
+    const bool full = errno == EAGAIN;
+    (void)tcflush(fd, TCOFLUSH);
+    (void)tcflow(fd, TCOON);
+    (void)close(fd);
+    return full && v.faults.empty() ? size : 0;
+}
+
+// The port stopped and filled with whole filler frames to room bytes short
+// of full. Returns the descriptor, or -1.
+int stalled_port(verdict &v, std::size_t capacity, std::size_t room)
+{
+    v.check(capacity > room && (capacity - room) % FRAME_LEN == 0,
+            "the port holds " + std::to_string(capacity) + " bytes, no whole number of frames " +
+                "leaves " + std::to_string(room) + " free");
+    const int fd = stopped_port(v);
+    if (fd < 0 || !v.faults.empty())
+        return fd;
+    std::string filler;
+    for (int i = 0; i < 64; i++)
+        filler.append(FILLER_BYTES.begin(), FILLER_BYTES.end());
+    v.check(put(fd, filler, capacity - room) == capacity - room, "cannot fill " + PORT);
+    return fd;
+}
+
+// The port 7 bytes short of full, panel45 started, and beside it another
+// program's blocking write of a whole frame, which takes the 7 bytes and
+// waits for the eighth. When the line moves, both frames must go out whole:
+// the other program's bytes never land inside panel45's frame.
+void beside_a_blocking_writer(verdict &v, std::size_t capacity)
+{
+    const int fd = stalled_port(v, capacity, 7);
     if (fd < 0)
         return;
-    const auto start = std::chrono::steady_clock::now();
     process p({PANEL45});
     usleep(500000);
-    if (!hold)
-        (void)close(fd);
+    writer other(PORT, OTHER_BYTES);
+    // Full: the other write took the 7 bytes (or panel45 did) and waits.
+    v.check(wait_queued(fd, static_cast<int>(capacity), 5000),
+            "the port holds " + std::to_string(queued(fd)) + " bytes, want it full");
+    usleep(500000);
+    v.check(tcflow(fd, TCOON) == 0, "cannot restart " + PORT);
+    expect(v, "panel45", p.wait(15000), 0, "vfd_0x45 command\n", "");
+    v.check(other.wait(15000) == 0, "the other program's write failed");
+    usleep(500000);
+    (void)close(fd);
+}
+
+// A whole frame of another program queued behind the filler, the port 7
+// bytes short of full and held stopped past panel45's bound: panel45 must
+// give up in bounded time with nothing of its frame queued, and discard
+// nothing of what others queued. The case's descriptor stays open, so that
+// no close of panel45 is the last (which the kernel would make discard).
+void give_up_beside_another_frame(verdict &v, std::size_t capacity)
+{
+    const int fd = stalled_port(v, capacity, FRAME_LEN + 7);
+    if (fd < 0)
+        return;
+    writer other(PORT, OTHER_BYTES);
+    v.check(other.wait(15000) == 0, "the other program's write failed");
+    const auto start = std::chrono::steady_clock::now();
+    process p({PANEL45});
     const outcome o = p.wait(15000);
     const auto spent = std::chrono::steady_clock::now() - start;
     expect(v, "panel45", o, 1, "vfd_0x45 command\n", "frame write error: Connection timed out\n");
@@ -215,15 +291,12 @@ void failed_send_on_a_stalled_port(verdict &v, bool hold)
             "panel45 took " +
                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(spent).count()) +
                 " s");
-    // The line moves again: nothing may be left to go out.
-    const int again = hold ? fd : open(PORT.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY);
-    int queued = -1;
-    const bool asked = again >= 0 && ioctl(again, TIOCOUTQ, &queued) == 0;
-    v.check(asked && queued == 0, "the port still holds " + std::to_string(queued) + " bytes");
-    v.check(again >= 0 && tcflow(again, TCOON) == 0, "cannot restart " + PORT);
+    const int want = static_cast<int>(capacity - 7);
+    v.check(queued(fd) == want, "the port holds " + std::to_string(queued(fd)) + " bytes, want " +
+                                    std::to_string(want));
+    v.check(tcflow(fd, TCOON) == 0, "cannot restart " + PORT);
     usleep(1000000);
-    if (again >= 0)
-        (void)close(again);
+    (void)close(fd);
 }
 
 struct board_case {
@@ -233,7 +306,7 @@ struct board_case {
     bool any_order = false;
 };
 
-std::vector<board_case> cases()
+std::vector<board_case> cases(std::size_t capacity)
 {
     std::vector<board_case> all;
     all.push_back({"panel45_replaces_settings",
@@ -297,12 +370,16 @@ std::vector<board_case> cases()
                    {FRAME45, "0a0d000000000000"}});
     all.push_back(
         {"session_leader_beside_a_paused_run", beside_a_session_leader, {FRAME45, FRAME45}});
-    all.push_back({"failed_send_on_a_stalled_port_leaves_nothing",
-                   [](verdict &v) { failed_send_on_a_stalled_port(v, false); },
-                   {}});
-    all.push_back({"failed_send_on_a_stalled_port_held_open_leaves_nothing",
-                   [](verdict &v) { failed_send_on_a_stalled_port(v, true); },
-                   {}});
+    // Lines with the filler: FRAME*N for N frames, A+B for both in any order.
+    const auto fillers = [capacity](std::size_t room) {
+        return FILLER + "*" + std::to_string(capacity > room ? (capacity - room) / FRAME_LEN : 0);
+    };
+    all.push_back({"nearly_full_port_beside_a_blocking_writer",
+                   [capacity](verdict &v) { beside_a_blocking_writer(v, capacity); },
+                   {fillers(7), FRAME45 + "+" + OTHER_FRAME}});
+    all.push_back({"give_up_on_a_stalled_port_keeps_other_frames",
+                   [capacity](verdict &v) { give_up_beside_another_frame(v, capacity); },
+                   {fillers(FRAME_LEN + 7), OTHER_FRAME}});
     std::vector<std::string> together;
     together.reserve(8);
     for (int i = 0; i < 8; i++)
@@ -327,7 +404,7 @@ std::vector<board_case> cases()
 
 int suite()
 {
-    const auto all = cases();
+    const auto all = cases(port_capacity());
     for (const auto &c : all) {
         verdict v;
         c.run(v);

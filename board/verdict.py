@@ -7,17 +7,41 @@ usage: verdict.py CONSOLE_LOG PANEL_LOG
 
 Every case names, in order, the frames it put on the line; they must have
 arrived in that order (or in any order, for runs made at once), each clean:
-whole, at 19200 8N1 raw. Prints one line per case and "N passed, N failed";
-exits 1 when a case failed, the board did not finish, or the line holds
-anything no case sent.
+whole, at 19200 8N1 raw. FRAME*N stands for N of that frame in a row, A+B
+for the frames A and B in either order. Prints one line per case and
+"N passed, N failed"; exits 1 when a case failed, the board did not finish,
+or the line holds anything no case sent.
 """
 import re
 import sys
 
 CASE = re.compile(r"board: case (\S+) (ok|FAIL (.*))$")
-LINE = re.compile(r"board: line (\S+)( any)?((?: [0-9a-f]{16})*)$")
+FRAMES = r"[0-9a-f]{16}(?:\*\d+|(?:\+[0-9a-f]{16})*)"
+LINE = re.compile(rf"board: line (\S+)( any)?((?: {FRAMES})*)$")
 DONE = re.compile(r"board: done (\d+)$")
 FRAME = re.compile(r"^panel \S+  ((?:[0-9a-f]{2} )*[0-9a-f]{2})\s+(.*?)(?:  !! (.*))?$")
+
+
+def parts(words, any_order):
+    """The frames a case wants, as (frames, in_any_order) parts, in order."""
+    if any_order:
+        return [(words, True)]
+    out = []
+    for word in words:
+        frame, _, count = word.partition("*")
+        out.append(([frame] * int(count), False) if count else (word.split("+"), True))
+    return out
+
+
+def shown(frames):
+    """Frames as a case names them: runs of one frame as FRAME*N."""
+    out = []
+    for frame in frames:
+        if out and out[-1][0] == frame:
+            out[-1][1] += 1
+        else:
+            out.append([frame, 1])
+    return " ".join(f if n == 1 else f"{f}*{n}" for f, n in out) or "nothing"
 
 
 def main(console_path, panel_path):
@@ -37,13 +61,13 @@ def main(console_path, panel_path):
 
     at = 0
     for case in cases:
-        want, any_order = case.get("line", ([], False))
-        got = received[at : at + len(want)]
-        at += len(got)
-        frames = ["".join(g[0].split()) for g in got]
-        if (sorted(frames) if any_order else frames) != (sorted(want) if any_order else want):
-            case["faults"].append(f"the line got {frames or 'nothing'}, want {want or 'nothing'}")
-        case["faults"] += [f"{g[0]} at {g[1]}: {g[2]}" for g in got if g[2]]
+        for want, any_order in parts(*case.get("line", ([], False))):
+            got = received[at : at + len(want)]
+            at += len(got)
+            frames = ["".join(g[0].split()) for g in got]
+            if (sorted(frames) if any_order else frames) != (sorted(want) if any_order else want):
+                case["faults"].append(f"the line got {shown(frames)}, want {shown(want)}")
+            case["faults"] += [f"{g[0]} at {g[1]}: {g[2]}" for g in got if g[2]]
     if at < len(received):
         cases.append({"name": "nothing_else_on_the_line", "faults": [
             f"{len(received) - at} more reports, the first: {' '.join(received[at][:2])}"]})

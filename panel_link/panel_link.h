@@ -12,22 +12,30 @@
 //    is replaced. They are named only through their POSIX symbols, whose
 //    values differ between processor architectures.
 //  - A frame leaves whole and unaltered, or not at all: the port is
-//    non-blocking, so the write goes on after short writes and interruptions
-//    and waits, for a bounded time, while the port is busy; when it gives up,
-//    what the port still holds is discarded before the close.
+//    non-blocking, and the frame is offered in one write only once poll
+//    reports that the port can take output, so no other program's bytes can
+//    get in between its bytes. A busy port is waited for as long as it moves
+//    (what it holds queued, TIOCOUTQ, changes); one that stands still for
+//    PANEL_SEND_TIMEOUT_MS ends the run. A run that gives up has put nothing
+//    in the port and discards nothing: other programs' queued bytes leave
+//    when the line moves. Only when a write is short (another writer filled
+//    the port between the poll and the write) is the port's output
+//    discarded, as the lesser harm to a torn frame, and the report says so.
 //  - The port never takes descriptor 0, 1 or 2, even when the caller was
 //    started with them closed: what is meant for them never reaches the line.
 //  - The port is opened with O_NOCTTY and never becomes the caller's
 //    controlling terminal, so a run that leads a session without one cannot
 //    hang the port up under another program at its exit.
 //  - No error values travel back to the caller. A failure to open, set up or
-//    write the port is reported with perror, after standard output has been
-//    flushed so that one stream taking both keeps the order, and ends the
-//    process with status 1; the only result handed back is that of close.
+//    write the port is reported on standard error in perror's form, after
+//    standard output has been flushed so that one stream taking both keeps
+//    the order, and ends the process with status 1. The report comes before
+//    the close, which on a serial driver may wait for queued output. The
+//    only result handed back is that of close.
 //  - No locks, no reads from the line, no heap, no state between calls.
 //
 // panel_open   open PANEL_DEVICE and apply the line settings; returns the fd
-// panel_send   hand all bytes of one frame to the port
+// panel_send   hand one frame to the port whole, waiting while it moves
 // panel_close  close the port; returns close's result, the exit status
 #ifndef PANEL_LINK_H
 #define PANEL_LINK_H
@@ -45,8 +53,9 @@
 inline constexpr const char *PANEL_DEVICE = PANEL_DEVICE_PATH;
 inline constexpr std::size_t PANEL_FRAME_LEN = 8;
 
-// How long a busy port may hold up the frame, in all. A full 4 KiB UART
-// buffer drains in about 2 s at 19200 baud.
+// How long a port may go without progress (sending, or taking bytes) before
+// the send gives up. A busy port that still drains is waited for however
+// long it holds output: a 64 KiB UART buffer takes 34 s at 19200 baud.
 inline constexpr int PANEL_SEND_TIMEOUT_MS = 5000;
 
 // One command frame, sent as it stands in index order. Value-initialise it

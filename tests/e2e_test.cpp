@@ -10,6 +10,7 @@
 #include "expected.h"
 #include "process.h"
 #include "pty_line.h"
+#include "writer.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +38,7 @@ struct config {
 using bytes = std::vector<std::uint8_t>;
 
 const bytes FRAME45 = {0x45, 1, 1, 1, 1, 1, 0, 0};
+const bytes OTHER_FRAME = {0x45, 2, 2, 2, 2, 2, 0, 0}; // another program's
 const std::string USAGE_SUFFIX = " command data...\n";
 
 std::vector<std::string> command(const std::string &program, const std::vector<std::string> &args)
@@ -253,8 +255,9 @@ INSTANTIATE_TEST_SUITE_P(
                                  "port setup error: Inappropriate ioctl for device\n"}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
-// Fills the line's buffer from a second writer until it takes no more.
-std::size_t fill(const pty_line &line)
+// Fills the line's buffer from a second writer with 'x' until it takes no
+// more, or limit bytes; returns how many it took.
+std::size_t fill(const pty_line &line, std::size_t limit = SIZE_MAX)
 {
     const int fd = ::open(line.slave_path().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
@@ -267,7 +270,8 @@ std::size_t fill(const pty_line &line)
     // The pty moves data on in the background: fill, let it settle, fill again.
     for (int round = 0; round < 3; round++) {
         ssize_t n;
-        while ((n = write(fd, chunk.data(), chunk.size())) > 0)
+        while (total < limit &&
+               (n = write(fd, chunk.data(), std::min(chunk.size(), limit - total))) > 0)
             total += static_cast<std::size_t>(n);
         usleep(50000);
     }
@@ -293,23 +297,48 @@ TEST_F(E2E, BusyLineThatDrainsStillGetsTheWholeFrame)
 
 TEST_F(E2E, BusyLineThatNeverDrainsFailsWithinTheBound)
 {
-    ASSERT_GT(fill(line), 0U);
-    // The far end has taken in this much of the filler (its own input
-    // queue); the rest is still queued on the port.
-    int taken = -1;
-    ASSERT_EQ(ioctl(line.master(), FIONREAD, &taken), 0);
+    const std::size_t filled = fill(line);
+    ASSERT_GT(filled, 0U);
     process p(command(cfg.panel45, {}));
     const outcome o = p.wait(20000);
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "vfd_0x45 command\n");
     EXPECT_EQ(o.err, "frame write error: Connection timed out\n");
-    // What the port still held is discarded, the rest of the filler and any
-    // part of the frame: when the line moves again, only what the far end
-    // had already taken in arrives, and no torn frame goes out.
+    // Nothing is discarded and nothing of the frame was queued: when the line
+    // moves again, the whole filler arrives, and only the filler.
     const bytes after = received();
-    EXPECT_EQ(after.size(), static_cast<std::size_t>(taken));
+    EXPECT_EQ(after.size(), filled) << "the filler was cut, or a part of the frame went out";
     EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](std::uint8_t b) { return b == 'x'; }))
         << "a part of the frame went out";
+}
+
+// The line 7 bytes short of full, panel45 and another program's blocking
+// write at once: neither frame may be cut by the other's bytes.
+TEST_F(E2E, NearlyFullLineWithAnotherWriterGetsBothFramesWhole)
+{
+    pty_line probe;
+    ASSERT_TRUE(probe.open());
+    const std::size_t capacity = fill(probe);
+    ASSERT_GT(capacity, 7U);
+    ASSERT_EQ(fill(line, capacity - 7), capacity - 7);
+    process p(command(cfg.panel45, {}));
+    ASSERT_TRUE(p.holds_open(line.slave_path())) << "panel45 never opened the line";
+    usleep(300000);
+    writer other(line.slave_path(), OTHER_FRAME);
+    usleep(300000);
+    const bytes got = received();
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(other.wait(), 0);
+    bytes all = got;
+    const bytes rest = received();
+    all.insert(all.end(), rest.begin(), rest.end());
+    ASSERT_EQ(all.size(), capacity - 7 + 16);
+    const bytes first(all.end() - 16, all.end() - 8);
+    const bytes second(all.end() - 8, all.end());
+    EXPECT_TRUE((first == FRAME45 && second == OTHER_FRAME) ||
+                (first == OTHER_FRAME && second == FRAME45))
+        << "a frame was torn";
 }
 
 // Fields 6 and 7 of /proc/PID/stat: the process's session, and its
@@ -369,22 +398,22 @@ TEST_F(E2E, ConcurrentRunsEachDeliverAWholeFrame)
 {
     std::vector<std::unique_ptr<process>> runs;
     std::map<bytes, int> want;
-    for (int i = 0; i < 8; i++) {
+    for (int i = 0; i < 50; i++) {
         if (i % 2 == 0) {
             runs.push_back(std::make_unique<process>(command(cfg.panel45, {})));
             want[FRAME45]++;
         } else {
-            const std::string b = std::to_string(i);
+            const std::string b = std::to_string(i % 10);
             runs.push_back(
                 std::make_unique<process>(command(cfg.panelcmd, {b, b, b, b, b, b, b, b})));
-            const auto v = static_cast<std::uint8_t>(i);
+            const auto v = static_cast<std::uint8_t>(i % 10);
             want[bytes(8, v)]++;
         }
     }
     for (auto &r : runs)
         EXPECT_EQ(r->wait().status, 0);
     const bytes got = received();
-    ASSERT_EQ(got.size(), 64U);
+    ASSERT_EQ(got.size(), runs.size() * 8);
     std::map<bytes, int> frames;
     for (std::size_t i = 0; i < got.size(); i += 8)
         frames[bytes(got.begin() + static_cast<long>(i), got.begin() + static_cast<long>(i) + 8)]++;
