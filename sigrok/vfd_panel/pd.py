@@ -134,8 +134,8 @@ class Decoder(srd.Decoder):
             self.warn(self.last_es, es, 'gap', len(self.frame))
 
     def line_break(self, ss, es):
-        # The UART decoder read the break's first character time as a byte
-        # (00, framing error) just before: say which one it was.
+        # The UART decoder has just read the break's first character time
+        # as a byte (00 with a framing error): say which byte it was.
         n = self.last_byte[1] if self.last_byte and self.last_byte[0] == ss else 0
         if self.frame:
             self.warn(ss, es, 'break', n)
