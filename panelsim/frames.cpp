@@ -30,16 +30,35 @@ constexpr flag_name OTHERS[] = {
 
 std::string speed_text(long baud)
 {
-    return baud >= 0 ? std::to_string(baud) : "B?";
+    if (baud == 0)
+        return "B0";
+    return baud > 0 ? std::to_string(baud) : "B?";
 }
 
+const fault BREAK_RECEIVED = {"break", "break: the controller receives a 00 with a framing error"};
+const fault AFTER_BREAK = {"break",
+                           "follows a break within 100 ms: the controller counts its 00 as a byte"};
+
 } // namespace
+
+bool fault::operator==(const fault &o) const
+{
+    return std::string(code) == o.code && text == o.text;
+}
+
+bool line_settings::same_to_controller(const line_settings &o) const
+{
+    const auto flow = [](const line_settings &s) {
+        return std::make_pair(s.cflag & CRTSCTS, s.iflag & (IXON | IXOFF));
+    };
+    return known == o.known && baud == o.baud && data_bits == o.data_bits && parity == o.parity &&
+           stop_bits == o.stop_bits && (oflag & OPOST) == (o.oflag & OPOST) && flow(*this) == flow(o);
+}
 
 long long line_settings::char_ns() const
 {
     const long long bits = 1 + data_bits + (parity != 'N' ? 1 : 0) + stop_bits;
-    // A line at speed 0 is hung up; its bytes are timed as at 19200.
-    const long long rate = baud > 0 ? baud : 19200;
+    const long long rate = wire_baud();
     return (bits * 1000000000LL + rate / 2) / rate;
 }
 
@@ -66,25 +85,27 @@ std::string describe(const line_settings &s)
     return text + (flags.empty() ? " raw" : flags);
 }
 
-std::vector<std::string> settings_faults(const line_settings &s)
+std::vector<fault> settings_faults(const line_settings &s)
 {
-    std::vector<std::string> faults;
+    std::vector<fault> faults;
     if (!s.known)
-        faults.emplace_back("settings unknown");
-    if (s.baud != 19200)
-        faults.push_back("speed " + speed_text(s.baud) + ", not 19200");
+        faults.push_back({"settings_unknown", "settings unknown"});
+    if (s.baud == 0)
+        faults.push_back({"speed", "speed B0 (hung up: sent at 9600), not 19200"});
+    else if (s.baud != 19200)
+        faults.push_back({"speed", "speed " + speed_text(s.baud) + ", not 19200"});
     if (s.known && s.data_bits != 8)
-        faults.push_back(std::to_string(s.data_bits) + " data bits");
+        faults.push_back({"data_bits", std::to_string(s.data_bits) + " data bits"});
     if (s.known && s.parity != 'N')
-        faults.push_back(std::string("parity ") + s.parity);
+        faults.push_back({"parity", std::string("parity ") + s.parity});
     if (s.stop_bits != 1)
-        faults.emplace_back("2 stop bits");
+        faults.push_back({"stop_bits", "2 stop bits"});
     if (s.oflag & OPOST)
-        faults.emplace_back("output processing on");
+        faults.push_back({"output_processing", "output processing on"});
     if (s.cflag & CRTSCTS)
-        faults.emplace_back("RTS/CTS flow control");
+        faults.push_back({"flow_control", "RTS/CTS flow control"});
     if (s.iflag & (IXON | IXOFF))
-        faults.emplace_back("XON/XOFF flow control");
+        faults.push_back({"flow_control", "XON/XOFF flow control"});
     return faults;
 }
 
@@ -99,17 +120,35 @@ line_report frame_monitor::report() const
     // A frame whose bytes left under other settings than its first one's is
     // garbage from there on: say from which byte, and what was wrong then.
     const auto changed = std::find_if(pending_.begin(), pending_.end(), [&](const sent_byte &b) {
-        return !b.settings.same_wire(r.settings);
+        return !b.settings.same_to_controller(r.settings);
     });
     if (changed != pending_.end()) {
-        r.problems.push_back("settings changed from byte " +
-                             std::to_string(changed - pending_.begin() + 1) + ": " +
-                             describe(changed->settings));
+        r.problems.push_back({"settings_changed",
+                              "settings changed from byte " +
+                                  std::to_string(changed - pending_.begin() + 1) + ": " +
+                                  describe(changed->settings)});
         for (auto &f : settings_faults(changed->settings))
             if (std::find(r.problems.begin(), r.problems.end(), f) == r.problems.end())
                 r.problems.push_back(std::move(f));
     }
+    if (after_break_)
+        r.problems.push_back(AFTER_BREAK);
     return r;
+}
+
+std::vector<line_report> frame_monitor::end_burst(fault why)
+{
+    std::vector<line_report> out;
+    if (!pending_.empty()) {
+        line_report r = report();
+        r.problems.insert(r.problems.begin(), std::move(why));
+        out.push_back(std::move(r));
+        pending_.clear();
+    }
+    last_end_ = -1;
+    frames_in_burst_ = 0;
+    after_break_ = false;
+    return out;
 }
 
 std::vector<line_report> frame_monitor::take(const sent_byte &b)
@@ -117,6 +156,10 @@ std::vector<line_report> frame_monitor::take(const sent_byte &b)
     std::vector<line_report> out;
     if (last_end_ >= 0 && b.start_ns - last_end_ >= FRAME_GAP_MS * NS_PER_MS)
         out = flush();
+    if (last_end_ < 0) {
+        after_break_ = break_end_ >= 0 && b.start_ns - break_end_ < FRAME_GAP_MS * NS_PER_MS;
+        break_end_ = -1;
+    }
     pending_.push_back(b);
     last_end_ = b.end_ns;
     if (pending_.size() == FRAME_LEN) {
@@ -124,6 +167,25 @@ std::vector<line_report> frame_monitor::take(const sent_byte &b)
         pending_.clear();
         frames_in_burst_++;
     }
+    return out;
+}
+
+std::vector<line_report> frame_monitor::take(const line_break &b)
+{
+    std::vector<line_report> out = end_burst(
+        {"break", "cut short by a break: " + std::to_string(pending_.size()) + " of 8 bytes"});
+    line_report r;
+    r.kind = line_report::brk;
+    r.time_ns = b.start_ns;
+    r.duration_ns = b.end_ns - b.start_ns;
+    r.settings = b.settings;
+    r.problems.push_back(BREAK_RECEIVED);
+    if (b.lost > 0)
+        r.problems.push_back({"break", std::to_string(b.lost) +
+                                           (b.lost == 1 ? " byte" : " bytes") +
+                                           " sent into the break, lost"});
+    out.push_back(std::move(r));
+    break_end_ = b.end_ns;
     return out;
 }
 
@@ -139,38 +201,28 @@ std::vector<line_report> frame_monitor::cut(std::size_t discarded, long long now
 {
     if (discarded == 0)
         return {};
-    line_report r;
+    const fault why = {"flushed", "cut short by a flush of output: " +
+                                      std::to_string(pending_.size()) + " of 8 bytes sent, " +
+                                      std::to_string(discarded) + " discarded"};
     if (pending_.empty()) {
+        line_report r;
         r.time_ns = now_ns;
         r.settings = settings;
         r.problems = settings_faults(settings);
-    } else {
-        r = report();
+        r.problems.insert(r.problems.begin(), why);
+        (void)end_burst(why);
+        return {r};
     }
-    r.problems.insert(r.problems.begin(),
-                      "cut short by a flush of output: " + std::to_string(r.bytes.size()) +
-                          " of 8 bytes sent, " + std::to_string(discarded) + " discarded");
-    pending_.clear();
-    frames_in_burst_ = 0;
-    return {r};
+    return end_burst(why);
 }
 
 std::vector<line_report> frame_monitor::flush()
 {
-    std::vector<line_report> out;
-    if (!pending_.empty()) {
-        line_report r = report();
-        const std::size_t n = pending_.size();
-        r.problems.insert(r.problems.begin(),
-                          frames_in_burst_ == 0
-                              ? "short frame: " + std::to_string(n) + " of 8 bytes"
-                              : std::to_string(n) + (n == 1 ? " byte" : " bytes") + " left over");
-        out.push_back(std::move(r));
-        pending_.clear();
-    }
-    last_end_ = -1;
-    frames_in_burst_ = 0;
-    return out;
+    const std::size_t n = pending_.size();
+    return end_burst(frames_in_burst_ == 0
+                         ? fault{"cut_short", "short frame: " + std::to_string(n) + " of 8 bytes"}
+                         : fault{"left_over", std::to_string(n) + (n == 1 ? " byte" : " bytes") +
+                                                  " left over"});
 }
 
 long long frame_monitor::deadline_ns() const

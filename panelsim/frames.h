@@ -1,22 +1,31 @@
 // SPDX-License-Identifier: MIT
-// frames: what a display controller at 19200 8N1 makes of the bytes on its
+// frames: what a display controller at 19200 8N1 makes of what leaves its
 // line.
 //
 // Bytes are taken one at a time, as they leave the wire: each with the time
 // its start bit began, the time its last stop bit ended, and the settings it
 // left under. They come in bursts; a burst ends when the line has been quiet
 // for FRAME_GAP_MS, far longer than the 4.17 ms an 8-byte frame takes on the
-// wire. Every 8 bytes of a burst are a frame, judged by the settings of every
-// one of its bytes. What remains when a burst ends is a frame cut short (when
-// the burst held no whole frame) or bytes left over (after one).
+// wire. Every 8 bytes of a burst are a frame, judged byte by byte by all that
+// a controller would notice. What remains when a burst ends is a frame cut
+// short (when the burst held no whole frame) or bytes left over (after one).
+//
+// A break (the line held low for longer than a character) reaches the
+// controller as a 00 with a framing error: it is reported on a line of its
+// own, it cuts the frame under way, and a frame that starts less than
+// FRAME_GAP_MS after it is out of step by the 00.
+//
+// Every fault has a stable code (speed, parity, cut_short, ...) beside the
+// words people read.
 //
 // line_settings   the settings of the line as the panel knows them
 // describe        settings as people say them: "19200 8N1 raw", "9600 7E1 opost"
 // settings_faults what in the settings a 19200 8N1 raw controller would not take
-// frame_monitor   cuts the bytes into reports, one per frame or remnant
+// frame_monitor   cuts what leaves the line into reports: frames, remnants, breaks
 #ifndef FRAMES_H
 #define FRAMES_H
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,6 +34,8 @@
 inline constexpr std::size_t FRAME_LEN = 8;
 inline constexpr long long FRAME_GAP_MS = 100;
 inline constexpr long long NS_PER_MS = 1000000;
+// A time that never comes.
+inline constexpr long long NEVER = LLONG_MAX;
 
 // The line's settings. The flag words hold the terminal flags (the values of
 // <termios.h>); the speeds are in bits per second, whatever way they were
@@ -33,8 +44,8 @@ inline constexpr long long NS_PER_MS = 1000000;
 // parity are not known at all.
 struct line_settings {
     bool known = true;
-    long baud = 19200;
-    long in_baud = 0; // 0: the same as baud
+    long baud = 19200; // 0: B0, hung up; -1: a speed code not known
+    long in_baud = 0;  // 0: the same as baud
     int data_bits = 8;
     char parity = 'N'; // N, E, O, M (mark), S (space)
     int stop_bits = 1;
@@ -42,19 +53,28 @@ struct line_settings {
     unsigned oflag = 0;
     unsigned cflag = 0;
     unsigned lflag = 0;
+    std::uint8_t stop_char = 023;  // what tcflow(TCIOFF) sends; 0: none
+    std::uint8_t start_char = 021; // what tcflow(TCION) sends; 0: none
 
-    // The same character on the wire: speed, size, parity and stop bits.
-    [[nodiscard]] bool same_wire(const line_settings &o) const
-    {
-        return known == o.known && baud == o.baud && data_bits == o.data_bits &&
-               parity == o.parity && stop_bits == o.stop_bits;
-    }
+    // Everything about the line that a controller on it would notice:
+    // speed, size, parity, stop bits, output processing and flow control.
+    [[nodiscard]] bool same_to_controller(const line_settings &o) const;
+    // The speed the UART sends at: at B0 the serial core sends at 9600.
+    [[nodiscard]] long wire_baud() const { return baud == 0 ? 9600 : baud > 0 ? baud : 19200; }
     // Nanoseconds one character takes: start bit, data, parity, stop bits.
     [[nodiscard]] long long char_ns() const;
 };
 
 [[nodiscard]] std::string describe(const line_settings &s);
-[[nodiscard]] std::vector<std::string> settings_faults(const line_settings &s);
+
+// One thing a controller would not take, with its stable code.
+struct fault {
+    const char *code;
+    std::string text;
+    bool operator==(const fault &o) const;
+};
+
+[[nodiscard]] std::vector<fault> settings_faults(const line_settings &s);
 
 // One byte as it left the line.
 struct sent_byte {
@@ -64,11 +84,22 @@ struct sent_byte {
     line_settings settings; // what it left under
 };
 
+// The line held low: a break, and the bytes the UART shifted out into it.
+struct line_break {
+    long long start_ns = 0;
+    long long end_ns = 0;
+    std::size_t lost = 0;
+    line_settings settings;
+};
+
 struct line_report {
-    long long time_ns = 0; // when the first byte started to leave
+    enum kind_t { frame, brk };
+    kind_t kind = frame;
+    long long time_ns = 0;     // when the first byte started to leave, or the break began
+    long long duration_ns = 0; // a break: how long the line was low
     std::vector<std::uint8_t> bytes;
-    line_settings settings;            // those of the first byte
-    std::vector<std::string> problems; // empty: a clean frame
+    line_settings settings;    // those of the first byte
+    std::vector<fault> problems; // empty: a clean frame
 };
 
 class frame_monitor
@@ -77,6 +108,9 @@ class frame_monitor
     // Takes one byte off the line; returns the reports it completes (the
     // burst before it, when the line was quiet long enough in between).
     [[nodiscard]] std::vector<line_report> take(const sent_byte &b);
+
+    // A break: ends the burst under way, and is a report of its own.
+    [[nodiscard]] std::vector<line_report> take(const line_break &b);
 
     // Ends the burst if the line has been quiet for FRAME_GAP_MS by now_ns;
     // returns the short frame or the left-over bytes it held, if any.
@@ -95,10 +129,13 @@ class frame_monitor
 
   private:
     [[nodiscard]] line_report report() const;
+    [[nodiscard]] std::vector<line_report> end_burst(fault why);
 
     std::vector<sent_byte> pending_;
     long long last_end_ = -1; // -1: no burst under way
     std::size_t frames_in_burst_ = 0;
+    long long break_end_ = -1; // the end of the last break, while it may still count
+    bool after_break_ = false; // the burst under way began too soon after a break
 };
 
 #endif

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: MIT
 #include "launch.h"
-#include "watch.h"
+#include "filter.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/seccomp.h>
+#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -145,15 +148,15 @@ bool stand_at_ttys1(const std::string &slave, std::string &why)
 }
 
 [[noreturn]] void child(int sock, char *const argv[], const std::string &slave, bool at_ttys1,
-                        bool watch_closes)
+                        bool flow)
 {
     std::string why;
     if (at_ttys1 && !stand_at_ttys1(slave, why)) {
         send_message(sock, 'E', "cannot stand at /dev/ttyS1: " + why, -1, LAUNCH_NO_TTYS1);
         _exit(LAUNCH_NO_TTYS1);
     }
-    // From here on every close is watched; the listener closes on exec.
-    const int listener = watch_install(watch_closes, why);
+    // From here on our calls are watched; the listener closes on exec.
+    const int listener = watch_install(flow, why);
     if (listener >= 0) {
         send_message(sock, 'W', "", listener);
     } else {
@@ -167,15 +170,69 @@ bool stand_at_ttys1(const std::string &slave, std::string &why)
     const int status = err == ENOENT ? 127 : 126;
     send_message(sock, 'E', std::string("cannot start ") + argv[0] + ": " + strerror(err), -1,
                  static_cast<unsigned char>(status));
-    // Under the watch, exit_group waits for the panel, which is waiting for
-    // us: the one thread's own exit is not watched.
+    // The thread's own exit is not watched: nothing waits for the panel.
     syscall(SYS_exit, status);
     _exit(status);
 }
 
+// Takes the child's next message, if one is there; true once the exec is
+// done (the socket closed with it) or has failed.
+bool started(int sock, launch_result &r)
+{
+    pollfd pfd{sock, POLLIN, 0};
+    if (r.watch >= 0 && poll(&pfd, 1, 0) == 0)
+        return false;
+    char buf[1024];
+    iovec iov{buf, sizeof buf};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t n = recvmsg(sock, &msg, MSG_CMSG_CLOEXEC);
+    if (n < 0 && errno == EINTR)
+        return false;
+    if (n <= 0)
+        return true;
+    const std::string text(buf + 1, static_cast<size_t>(n - 1));
+    const cmsghdr *c = CMSG_FIRSTHDR(&msg);
+    if (buf[0] == 'W' && c != nullptr && c->cmsg_type == SCM_RIGHTS)
+        memcpy(&r.watch, CMSG_DATA(c), sizeof r.watch);
+    else if (buf[0] == 'w')
+        r.warning = text;
+    else if (buf[0] == 'E' && n >= 2) {
+        r.pid = -1;
+        r.status = static_cast<unsigned char>(buf[1]);
+        r.error = text.substr(1);
+        return true;
+    }
+    return false;
+}
+
+// Until its exec, the child's own calls are watched too, the exec among
+// them: they go on. The socket closes with the exec, before the command
+// runs: a call pending while the socket is still open after it came is the
+// child's, and the only one, as the child waits for it.
+void go_on_before_exec(int sock, int listener)
+{
+    pollfd fds[2] = {{sock, POLLIN, 0}, {listener, POLLIN, 0}};
+    if (poll(fds, 2, -1) <= 0 || fds[0].revents != 0 || !(fds[1].revents & POLLIN))
+        return;
+    if (poll(fds, 1, 0) != 0)
+        return;
+    seccomp_notif req{};
+    if (ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
+        return;
+    seccomp_notif_resp resp{};
+    resp.id = req.id;
+    resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+    (void)ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &resp);
+}
+
 } // namespace
 
-launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1, bool watch_closes)
+launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1, bool flow)
 {
     launch_result r;
     int sv[2];
@@ -187,7 +244,7 @@ launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1
     const pid_t pid = fork();
     if (pid == 0) {
         close(sv[0]);
-        child(sv[1], argv, slave, at_ttys1, watch_closes);
+        child(sv[1], argv, slave, at_ttys1, flow);
     }
     close(sv[1]);
     if (pid < 0) {
@@ -197,33 +254,8 @@ launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1
         return r;
     }
     r.pid = pid;
-    for (;;) {
-        char buf[1024];
-        iovec iov{buf, sizeof buf};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-        msghdr msg{};
-        msg.msg_iov = &iov;
-        msg.msg_iovlen = 1;
-        msg.msg_control = control;
-        msg.msg_controllen = sizeof control;
-        const ssize_t n = recvmsg(sv[0], &msg, MSG_CMSG_CLOEXEC);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        const std::string text(buf + 1, static_cast<size_t>(n - 1));
-        const cmsghdr *c = CMSG_FIRSTHDR(&msg);
-        if (buf[0] == 'W' && c != nullptr && c->cmsg_type == SCM_RIGHTS)
-            memcpy(&r.watch, CMSG_DATA(c), sizeof r.watch);
-        else if (buf[0] == 'w')
-            r.warning = text;
-        else if (buf[0] == 'E' && n >= 2) {
-            r.pid = -1;
-            r.status = static_cast<unsigned char>(buf[1]);
-            r.error = text.substr(1);
-            break;
-        }
-    }
+    while (!started(sv[0], r))
+        go_on_before_exec(sv[0], r.watch);
     close(sv[0]);
     if (r.pid < 0) {
         // The child's exit is a watched call: without a listener it goes on.

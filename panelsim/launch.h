@@ -4,7 +4,8 @@
 // The child optionally moves into a private mount namespace in which the
 // line's slave is bind-mounted at /dev/ttyS1, puts itself under the settings
 // watch and executes the command. What became of each step travels back to
-// the panel over a socket, which closes when the exec succeeds.
+// the panel over a socket, which closes when the exec succeeds; until then
+// the child's own watched calls go on.
 #ifndef LAUNCH_H
 #define LAUNCH_H
 
@@ -25,9 +26,10 @@ struct launch_result {
 };
 
 // Starts argv[0] with argv (a null-terminated vector). slave is the line's
-// slave path; at_ttys1 asks for it at /dev/ttyS1; watch_closes hands the
-// panel every call that may close the line, besides the settings calls.
+// slave path; at_ttys1 asks for it at /dev/ttyS1; flow hands the panel the
+// calls that move bytes (writes, polls, opens, closes, execs), besides the
+// terminal requests.
 [[nodiscard]] launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1,
-                                   bool watch_closes);
+                                   bool flow);
 
 #endif

@@ -128,6 +128,16 @@ void vcd_writer::byte(std::uint8_t value, long long start_ns, const wire_format 
     end_ = std::max(end_, edge_unit(start_ns, nbits, f.baud));
 }
 
+void vcd_writer::low(long long start_ns, long long end_ns)
+{
+    if (file_ == nullptr)
+        return;
+    const long long end = edge_unit(end_ns, 0, 1);
+    change(edge_unit(start_ns, 0, 1), 0);
+    change(end, 1);
+    end_ = std::max(end_, end);
+}
+
 bool vcd_writer::close(long long end_ns)
 {
     if (file_ == nullptr)

@@ -59,6 +59,10 @@ class vcd_writer
     // valid_format().
     void byte(std::uint8_t value, long long start_ns, const wire_format &f);
 
+    // The line held low from start_ns to end_ns: a break. Calls keep the
+    // order of time, as for byte().
+    void low(long long start_ns, long long end_ns);
+
     // Ends the dump at end_ns, or at the end of the last stop bit if that is
     // later, and closes the file. false with errno set when the dump could
     // not be written whole.

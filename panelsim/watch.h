@@ -1,28 +1,27 @@
 // SPDX-License-Identifier: MIT
 // watch: what the programs on the line ask of it.
 //
-// A Linux pseudo-terminal keeps no character size or parity of its own: it
-// stores CS8 without PARENB whatever a program sets, so reading the line
-// alone cannot tell a 7E1 sender from an 8N1 one. Nor does it make anyone
-// wait for the bytes to leave. The commands the virtual panel starts
-// therefore run under a seccomp filter that hands the panel, before the
-// kernel carries them out, every call that sets the line's settings (the
-// termios, termios2 and System V termio forms), drains or flushes its
-// output, and, when closes are watched, every call that may close the line
-// (close, close_range, dup2, dup3, exit_group). The filter knows each ABI the
-// running kernel may offer on this processor (i386 and x32 beside x86_64,
-// arm beside arm64, the three MIPS ABIs); a program of any other ABI has all
-// its calls handed over, and the panel says it cannot read them.
+// The commands the panel starts run under a seccomp filter (filter.h) that
+// hands the panel, before the kernel carries them out, every call that may
+// concern the line. The watch takes each one and says what it is to the
+// line: a change of settings, a drain, a break, a write and where its bytes
+// are, a poll that may wait for room, an open of the line, the last close of
+// it (no other process holds it, not counting descriptors whose close is
+// already under way), or nothing. What it reads of a program (its memory,
+// /proc) may be stale by the time it has read it: a call whose program has
+// gone on or died since is dropped, never acted on.
 //
-// The panel decides when a call goes on: at once, or once the modelled line
-// has sent what is queued (a drain, and a program's last close of the line).
+// The panel then lets each call go on, answers it itself with a value or an
+// error, or holds it until the line is ready.
 //
-// watch_install   in the started child, before exec: the listener fd, or -1
-// read_settings   the settings a terminal reports, as line_settings
-// settings_watch  in the panel: takes each call and says what it is to the line
+// line_watch::receive  takes one call and says what it is
+// line_watch::valid    whether a call is still waiting for its answer
+// line_watch::go_on    lets the kernel carry the call out
+// line_watch::answer   answers the call with a value or an error, in the kernel's stead
 #ifndef WATCH_H
 #define WATCH_H
 
+#include "filter.h"
 #include "frames.h"
 
 #include <cstdint>
@@ -30,59 +29,95 @@
 #include <sys/types.h>
 #include <vector>
 
-[[nodiscard]] int watch_install(bool watch_closes, std::string &why);
+// A stretch of a program's memory.
+struct segment {
+    std::uint64_t addr = 0;
+    std::size_t size = 0;
+};
 
-// The settings the terminal on fd reports. A pseudo-terminal reports 8 data
-// bits and no parity, whatever was asked for.
-[[nodiscard]] line_settings read_settings(int fd);
+// A poll or select, as its arguments came: whether it concerns the line is
+// seen when its descriptor sets are read.
+struct wait_request {
+    watched_call form = watched_call::poll; // poll, ppoll, select or pselect6
+    std::uint64_t args[6] = {};
+    call_abi abi{};
+};
 
 // One call a watched program has made, held until answered.
 struct line_call {
     enum kind_t {
         other,        // nothing to the line: let it go on
+        gone,         // the program went on or died while it was being read
+        blind,        // a call the panel cannot read
         set,          // sets the line's settings
         drain,        // waits until the output has left
         flush_output, // discards the output not yet sent
+        brk,          // drains, then holds the line low for arg ms
+        break_on,     // drains, then holds the line low until break_off
+        break_off,    // ends a break
+        flow,         // tcflow: arg is TTY_OOFF, TTY_OON, TTY_IOFF or TTY_ION
+        outq,         // asks how many bytes wait to be sent; the count goes to addr
+        write,        // writes the bytes in data to the line
+        poll,         // a poll or select, which may wait for the line to take output
+        open,         // opens the line
         last_close,   // closes the line, and no one else has it open
-        blind,        // a call the panel cannot read
     };
     kind_t kind = other;
-    bool drain_first = false; // set: only once the output has left
-    line_settings settings;   // set: what the line is set to
-    std::string why;          // blind, or a set whose settings are not known
+    bool drain_first = false;  // set: only once the output has left
+    line_settings settings;    // set: what the line is set to
+    std::string why;           // blind, or a set whose settings are not known
+    long arg = 0;              // brk, flow
+    std::uint64_t addr = 0;    // outq
+    std::vector<segment> data; // write
+    bool nonblocking = false;  // write: the descriptor does not wait
+    wait_request wait;         // wait
     std::uint64_t id = 0;
     pid_t pid = 0;
 };
 
-class settings_watch
+class line_watch
 {
   public:
-    explicit settings_watch(dev_t line) : line_(line) {}
-    ~settings_watch();
-    settings_watch(const settings_watch &) = delete;
-    settings_watch &operator=(const settings_watch &) = delete;
+    explicit line_watch(dev_t line) : line_(line) {}
+    ~line_watch();
+    line_watch(const line_watch &) = delete;
+    line_watch &operator=(const line_watch &) = delete;
 
     void adopt(int listener) { fd_ = listener; }
     // Stops watching: the watched programs are gone.
     void stop();
     [[nodiscard]] int fd() const { return fd_; }
+    [[nodiscard]] dev_t line() const { return line_; }
 
     // Takes one pending call; false once the listener has no more programs
     // to watch. current is what the line is set to now (a termio call
-    // changes only part of it).
-    bool receive(line_call &call, const line_settings &current);
+    // changes only part of it); opens says whether opens of the line matter
+    // now (while a last close is held, they wait for it).
+    bool receive(line_call &call, const line_settings &current, bool opens);
 
-    // Lets the call go on.
-    void answer(const line_call &call) const;
+    [[nodiscard]] bool valid(const line_call &call) const;
+    void go_on(const line_call &call) const;
+    // value, or, when err is not 0, the error err.
+    void answer(const line_call &call, long long value, int err = 0) const;
 
   private:
-    // 1 when fd of pid is the line, 0 when not, -1 when that cannot be seen.
-    [[nodiscard]] int is_line(pid_t pid, std::uint64_t fd) const;
-    [[nodiscard]] bool holds(pid_t pid) const;
-    [[nodiscard]] bool held_elsewhere(pid_t pid, const std::vector<int> &closing) const;
+    void ioctl_call(line_call &call, const std::uint64_t *args, const line_settings &current) const;
+    void write_call(line_call &call, const call_abi &abi, const std::uint64_t *args) const;
+    void open_call(line_call &call, const call_abi &abi, const std::uint64_t *args, bool opens) const;
+    void close_call(line_call &call, const call_abi &abi, const std::uint64_t *args);
+    [[nodiscard]] bool last(pid_t tid, const std::vector<int> &closing);
+
+    // A descriptor of the line whose close has been let go, and may not
+    // have run yet.
+    struct closing_fd {
+        pid_t tid;
+        pid_t pid;
+        int fd;
+    };
 
     dev_t line_;
     int fd_ = -1;
+    std::vector<closing_fd> closing_;
 };
 
 #endif

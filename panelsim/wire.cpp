@@ -2,55 +2,179 @@
 #include "wire.h"
 
 #include <algorithm>
-#include <iterator>
 
-std::vector<sent_byte> wire::arrive(std::span<const std::uint8_t> bytes, long long now_ns)
+wire::wire(const line_settings &initial, const wire_options &options, line_listener &to)
+    : settings_(initial), options_(options), to_(to),
+      ring_(options.at_arrival ? 0 : std::max<std::size_t>(options.buffer, 2) - 1)
 {
-    std::vector<sent_byte> out = advance(now_ns);
-    std::transform(bytes.begin(), bytes.end(), std::back_inserter(queue_), [&](std::uint8_t b) {
-        return waiting{b, now_ns, settings_};
-    });
-    return out;
 }
 
-std::vector<sent_byte> wire::change(const line_settings &s, long long now_ns)
+std::size_t wire::room() const
 {
-    std::vector<sent_byte> out = advance(now_ns);
-    settings_ = s;
-    return out;
+    return options_.at_arrival ? SIZE_MAX : ring_.size() - count_;
 }
 
-std::vector<sent_byte> wire::discard(long long now_ns, std::size_t &dropped)
+long long wire::next_start() const
 {
-    std::vector<sent_byte> out = advance(now_ns);
-    dropped = queue_.size();
-    queue_.clear();
-    return out;
+    if (x_char_)
+        return std::max(free_at_, x_char_->arrived_ns);
+    if (count_ == 0 || suspended_)
+        return NEVER;
+    return std::max(free_at_, ring_[head_].arrived_ns);
 }
 
-std::vector<sent_byte> wire::advance(long long now_ns)
+void wire::send(std::uint8_t value, unsigned oflag, long long start)
 {
-    std::vector<sent_byte> out;
-    while (!queue_.empty()) {
-        const waiting &w = queue_.front();
-        const long long start = std::max(free_at_, w.arrived_ns);
-        // A byte that starts exactly at a change is already on its way.
-        if (start > now_ns)
-            break;
-        line_settings s = at_arrival_ ? w.settings : settings_;
-        // Output processing is done when the bytes are written.
-        s.oflag = w.settings.oflag;
-        free_at_ = start + s.char_ns();
-        out.push_back({w.value, start, free_at_, s});
-        queue_.pop_front();
+    line_settings s = settings_;
+    s.oflag = oflag;
+    free_at_ = start + s.char_ns();
+    if (breaking()) {
+        lost_++;
+        return;
     }
-    return out;
+    to_.sent({value, start, free_at_, s});
+}
+
+void wire::end_break(long long at)
+{
+    to_.broke({break_since_, at, lost_, settings_});
+    break_since_ = -1;
+    break_until_ = NEVER;
+    lost_ = 0;
+}
+
+void wire::advance(long long now_ns)
+{
+    for (;;) {
+        const long long start = next_start();
+        if (breaking() && break_until_ <= now_ns && break_until_ <= start) {
+            end_break(break_until_);
+            continue;
+        }
+        if (start > now_ns)
+            return;
+        if (x_char_) {
+            const waiting x = *x_char_;
+            x_char_.reset();
+            send(x.value, x.oflag, start);
+            continue;
+        }
+        const waiting w = ring_[head_];
+        head_ = (head_ + 1) % ring_.size();
+        count_--;
+        send(w.value, w.oflag, start);
+    }
+}
+
+std::size_t wire::take(std::span<const std::uint8_t> bytes, long long now_ns)
+{
+    advance(now_ns);
+    if (options_.at_arrival) {
+        for (const std::uint8_t b : bytes)
+            send(b, settings_.oflag, std::max(free_at_, now_ns));
+        return bytes.size();
+    }
+    std::size_t taken = 0;
+    // An idle line starts the first byte at once, which makes room for one more.
+    while (taken < bytes.size() && room() > 0) {
+        const std::size_t n = std::min(bytes.size() - taken, room());
+        for (std::size_t i = 0; i < n; i++)
+            ring_[(head_ + count_ + i) % ring_.size()] = {now_ns, settings_.oflag, bytes[taken + i]};
+        count_ += n;
+        taken += n;
+        advance(now_ns);
+    }
+    return taken;
+}
+
+void wire::change(const line_settings &s, long long now_ns)
+{
+    advance(now_ns);
+    settings_ = s;
+}
+
+std::size_t wire::discard(long long now_ns)
+{
+    advance(now_ns);
+    const std::size_t dropped = count_;
+    head_ = 0;
+    count_ = 0;
+    return dropped;
+}
+
+void wire::suspend(long long now_ns)
+{
+    advance(now_ns);
+    suspended_ = true;
+}
+
+void wire::resume(long long now_ns)
+{
+    advance(now_ns);
+    if (!suspended_)
+        return;
+    suspended_ = false;
+    free_at_ = std::max(free_at_, now_ns);
+    advance(now_ns);
+}
+
+void wire::send_x(std::uint8_t c, long long now_ns)
+{
+    advance(now_ns);
+    x_char_ = waiting{now_ns, settings_.oflag, c};
+    advance(now_ns);
+}
+
+void wire::break_on(long long now_ns, long long until_ns)
+{
+    advance(now_ns);
+    if (!breaking()) {
+        break_since_ = now_ns;
+        lost_ = 0;
+    }
+    break_until_ = until_ns;
+    advance(now_ns);
+}
+
+void wire::break_off(long long now_ns)
+{
+    advance(now_ns);
+    if (breaking())
+        end_break(now_ns);
 }
 
 long long wire::idle_at() const
 {
-    long long at = free_at_;
-    for (const waiting &w : queue_)
-        at = std::max(at, w.arrived_ns) + (at_arrival_ ? w.settings : settings_).char_ns();
-    return at;
+    const long long char_ns = settings_.char_ns();
+    long long t = free_at_;
+    if (x_char_)
+        t = std::max(t, x_char_->arrived_ns) + char_ns;
+    if (count_ > 0) {
+        if (suspended_)
+            return NEVER;
+        t = std::max(t, ring_[head_].arrived_ns) + static_cast<long long>(count_) * char_ns;
+    }
+    return t;
+}
+
+long long wire::low_at() const
+{
+    if (count_ < WAKEUP_CHARS)
+        return 0;
+    if (suspended_)
+        return NEVER;
+    const long long char_ns = settings_.char_ns();
+    long long first = free_at_;
+    if (x_char_)
+        first = std::max(first, x_char_->arrived_ns) + char_ns;
+    first = std::max(first, ring_[head_].arrived_ns);
+    return first + static_cast<long long>(count_ - WAKEUP_CHARS) * char_ns;
+}
+
+long long wire::writable_at() const
+{
+    if (writable())
+        return 0;
+    // A buffer smaller than WAKEUP_CHARS has room once its front byte leaves.
+    return std::max(low_at(), room() > 0 ? 0 : next_start());
 }

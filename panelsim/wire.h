@@ -1,23 +1,39 @@
 // SPDX-License-Identifier: MIT
 // wire: the panel's side of the line as a UART sends it, in time.
 //
-// Bytes written to the line queue behind each other; each leaves over its
-// own wire time (start bit, data bits, parity bit, stop bits) at the speed in
-// force when its start bit begins. A change of settings applied at once acts
-// on every byte that has not started yet, but for output processing, which
-// the line discipline did when the byte was written; a flush of output
-// discards them. A
-// drain is over once the queue is empty and the last stop bit has ended.
+// Written bytes wait in a transmit buffer of a bounded size, as in the
+// serial core: a circular buffer of `buffer` bytes that holds at most
+// buffer - 1. One at a time they leave over their own wire time (start bit,
+// data bits, parity bit, stop bits) at the speed in force when the start bit
+// begins; at B0 the UART sends at 9600. A change of settings applied at once
+// acts on every byte that has not started yet, but for output processing,
+// which the line discipline did when the byte was written; a flush of output
+// discards them. The wire's states are the UART's:
+//  - suspended (tcflow TCOOFF): no byte starts until output is resumed; the
+//    byte on the wire finishes;
+//  - a flow-control character (tcflow TCIOFF, TCION) goes ahead of the
+//    queue, as soon as the line is free, even while output is suspended;
+//  - a break holds the line low; bytes that start during it are shifted out
+//    into the break and lost;
+//  - full: the buffer takes no more.
+// Time only moves on: every call first lets go what has started by its time.
+// What leaves goes to a line_listener, in time order.
 //
 // Behind an emulated UART that passes each byte on the moment it is written,
 // the bytes are judged by the settings in force when they arrived instead
-// (at_arrival); they are still laid out on the wire one after the other.
+// (at_arrival), nothing waits and nothing is bounded; they are still laid
+// out on the wire one after the other.
 //
-// arrive   bytes written to the line at a time
-// change   the settings, from a time on
-// discard  a flush of output: the bytes not yet started are dropped
-// advance  the bytes that have started to leave by a time, in order
-// idle_at  when the line falls quiet, if nothing more arrives
+// advance     everything that has started by a time leaves
+// take        written bytes, as many as the buffer has room for
+// change      the settings, from a time on
+// discard     a flush of output: the bytes not yet started are dropped
+// suspend     tcflow's TCOOFF; resume: TCOON
+// send_x      a flow-control character ahead of the queue
+// break_on    the line low from a time, until break_off or a given end
+// idle_at     when the line falls quiet with everything sent
+// low_at      when fewer than WAKEUP_CHARS bytes will be waiting
+// writable_at when a waiting writer wakes, and poll says the line takes output
 #ifndef WIRE_H
 #define WIRE_H
 
@@ -25,43 +41,89 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
+#include <optional>
 #include <span>
 #include <vector>
+
+// The line discipline wakes a waiting writer, and poll reports the line
+// writable, only while fewer bytes than this wait to be sent.
+inline constexpr std::size_t WAKEUP_CHARS = 256;
+
+// The serial core's transmit buffer: one page.
+inline constexpr std::size_t DEFAULT_BUFFER = 4096;
+
+class line_listener
+{
+  public:
+    virtual void sent(const sent_byte &b) = 0;
+    virtual void broke(const line_break &b) = 0;
+
+  protected:
+    ~line_listener() = default;
+};
+
+struct wire_options {
+    std::size_t buffer = DEFAULT_BUFFER;
+    bool at_arrival = false;
+};
 
 class wire
 {
   public:
-    wire(const line_settings &initial, bool at_arrival)
-        : settings_(initial), at_arrival_(at_arrival)
-    {
-    }
+    wire(const line_settings &initial, const wire_options &options, line_listener &to);
 
-    // Each of these first lets go what has started by now_ns (see advance),
-    // and returns it; discard also says how many bytes it dropped.
-    [[nodiscard]] std::vector<sent_byte> arrive(std::span<const std::uint8_t> bytes,
-                                                long long now_ns);
-    [[nodiscard]] std::vector<sent_byte> change(const line_settings &s, long long now_ns);
-    [[nodiscard]] std::vector<sent_byte> discard(long long now_ns, std::size_t &dropped);
+    void advance(long long now_ns);
+    // Takes as many of bytes (already through output processing) as there
+    // is room for; returns how many.
+    std::size_t take(std::span<const std::uint8_t> bytes, long long now_ns);
+    void change(const line_settings &s, long long now_ns);
+    // Returns how many bytes were dropped.
+    std::size_t discard(long long now_ns);
+    void suspend(long long now_ns);
+    void resume(long long now_ns);
+    void send_x(std::uint8_t c, long long now_ns);
+    void break_on(long long now_ns, long long until_ns = NEVER);
+    void break_off(long long now_ns);
 
-    // The bytes whose start bit has begun by now_ns, in order, each with the
-    // settings it leaves under and its times on the wire.
-    [[nodiscard]] std::vector<sent_byte> advance(long long now_ns);
+    [[nodiscard]] std::size_t room() const;
+    // Bytes waiting to be sent, not counting the one on the wire (TIOCOUTQ).
+    [[nodiscard]] std::size_t queued() const { return count_; }
+    // Whether poll would report the line writable (the write lock aside).
+    [[nodiscard]] bool writable() const { return count_ < WAKEUP_CHARS && room() > 0; }
+    [[nodiscard]] bool suspended() const { return suspended_; }
+    [[nodiscard]] bool breaking() const { return break_since_ >= 0; }
+    [[nodiscard]] long long break_until() const { return break_since_ >= 0 ? break_until_ : NEVER; }
     [[nodiscard]] long long idle_at() const;
-    [[nodiscard]] bool queued() const { return !queue_.empty(); }
+    [[nodiscard]] long long low_at() const;
+    // When writable() will hold, if nothing else happens; 0 when it does now.
+    [[nodiscard]] long long writable_at() const;
     [[nodiscard]] const line_settings &settings() const { return settings_; }
 
   private:
     struct waiting {
-        std::uint8_t value;
         long long arrived_ns;
-        line_settings settings; // at arrival
+        unsigned oflag; // output processing as it was when written
+        std::uint8_t value;
     };
 
+    // When the next character may start, if one is ready: the
+    // flow-control character, else the front of the queue.
+    [[nodiscard]] long long next_start() const;
+    void send(std::uint8_t value, unsigned oflag, long long start);
+    void end_break(long long at);
+
     line_settings settings_;
-    bool at_arrival_;
-    std::deque<waiting> queue_;
-    long long free_at_ = 0; // when the last byte's stop bit ends
+    wire_options options_;
+    line_listener &to_;
+    std::vector<waiting> ring_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+    long long free_at_ = 0; // when the last character's stop bit ends
+    bool suspended_ = false;
+    std::optional<waiting> x_char_;
+    long long break_since_ = -1;
+    long long break_until_ = NEVER;
+    std::size_t lost_ = 0;
 };
 
 #endif

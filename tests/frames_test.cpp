@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -46,11 +47,19 @@ class Settings : public testing::TestWithParam<settings_case>
 {
 };
 
+std::vector<std::string> texts(const std::vector<fault> &faults)
+{
+    std::vector<std::string> t;
+    for (const auto &f : faults)
+        t.push_back(f.text);
+    return t;
+}
+
 TEST_P(Settings, AreDescribedAndJudged)
 {
     const auto &c = GetParam();
     EXPECT_EQ(describe(c.settings), c.said);
-    EXPECT_EQ(settings_faults(c.settings), c.faults);
+    EXPECT_EQ(texts(settings_faults(c.settings)), c.faults);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -76,21 +85,30 @@ INSTANTIATE_TEST_SUITE_P(
             "38400 7E1 opost",
             {"speed 38400, not 19200", "7 data bits", "parity E", "output processing on"}},
         // What the panel could not see is never clean, whatever the line says.
-        settings_case{"unknown", unknown(GOOD), "19200 ??1 raw", {"settings unknown"}}),
+        settings_case{"unknown", unknown(GOOD), "19200 ??1 raw", {"settings unknown"}},
+        settings_case{
+            "hung_up", line(0), "B0 8N1 raw", {"speed B0 (hung up: sent at 9600), not 19200"}}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // A wire and the panel's monitor behind it, with every report they made.
-struct line_under_test {
-    line_under_test(const line_settings &s, bool at_arrival) : w(s, at_arrival) {}
-    void keep(const std::vector<sent_byte> &sent)
+struct line_under_test final : line_listener {
+    line_under_test(const line_settings &s, bool at_arrival, std::size_t buffer = DEFAULT_BUFFER)
+        : w(s, {buffer, at_arrival}, *this)
     {
-        for (const auto &b : sent) {
-            const auto reports = m.take(b);
-            got.insert(got.end(), reports.begin(), reports.end());
-        }
     }
-    wire w;
+    void sent(const sent_byte &b) override
+    {
+        bytes_sent.push_back(b);
+        keep(m.take(b));
+    }
+    void broke(const line_break &b) override { keep(m.take(b)); }
+    void keep(const std::vector<line_report> &reports)
+    {
+        got.insert(got.end(), reports.begin(), reports.end());
+    }
     frame_monitor m;
+    wire w;
+    std::vector<sent_byte> bytes_sent;
     std::vector<line_report> got;
 };
 
@@ -115,22 +133,17 @@ TEST_P(Bursts, AreCutIntoFrames)
 {
     const auto &c = GetParam();
     line_under_test t(GOOD, false);
-    wire &w = t.w;
-    frame_monitor &m = t.m;
-    std::vector<line_report> &got = t.got;
-    const auto keep = [&](const std::vector<sent_byte> &sent) { t.keep(sent); };
     for (const auto &ch : c.chunks)
-        keep(w.arrive(ch.data, ch.at * NS_PER_MS));
-    const long long end = w.idle_at();
-    keep(w.advance(end));
-    EXPECT_TRUE(m.idle(end + FRAME_GAP_MS * NS_PER_MS - 1).empty());
-    const auto last = m.idle(end + FRAME_GAP_MS * NS_PER_MS);
-    got.insert(got.end(), last.begin(), last.end());
-    EXPECT_EQ(m.deadline_ns(), -1);
-    ASSERT_EQ(got.size(), c.reports.size());
-    for (std::size_t i = 0; i < got.size(); i++) {
-        EXPECT_EQ(got[i].bytes.size(), c.reports[i].first) << i;
-        EXPECT_EQ(got[i].problems, c.reports[i].second) << i;
+        EXPECT_EQ(t.w.take(ch.data, ch.at * NS_PER_MS), ch.data.size());
+    const long long end = t.w.idle_at();
+    t.w.advance(end);
+    EXPECT_TRUE(t.m.idle(end + FRAME_GAP_MS * NS_PER_MS - 1).empty());
+    t.keep(t.m.idle(end + FRAME_GAP_MS * NS_PER_MS));
+    EXPECT_EQ(t.m.deadline_ns(), -1);
+    ASSERT_EQ(t.got.size(), c.reports.size());
+    for (std::size_t i = 0; i < t.got.size(); i++) {
+        EXPECT_EQ(t.got[i].bytes.size(), c.reports[i].first) << i;
+        EXPECT_EQ(texts(t.got[i].problems), c.reports[i].second) << i;
     }
 }
 
@@ -180,15 +193,12 @@ TEST_P(Changes, ActOnTheBytesNotYetSent)
 {
     const auto &c = GetParam();
     line_under_test t(c.from, c.at_arrival);
-    wire &w = t.w;
-    std::vector<line_report> &got = t.got;
-    const auto keep = [&](const std::vector<sent_byte> &sent) { t.keep(sent); };
-    keep(w.arrive(F, 0));
-    keep(w.change(c.to, c.change_at_ns));
-    keep(w.advance(w.idle_at()));
-    ASSERT_EQ(got.size(), 1U);
-    EXPECT_EQ(got[0].problems, c.problems);
-    EXPECT_EQ(got[0].time_ns, 0);
+    (void)t.w.take(F, 0);
+    t.w.change(c.to, c.change_at_ns);
+    t.w.advance(t.w.idle_at());
+    ASSERT_EQ(t.got.size(), 1U);
+    EXPECT_EQ(texts(t.got[0].problems), c.problems);
+    EXPECT_EQ(t.got[0].time_ns, 0);
 }
 
 const long long BYTE_NS = GOOD.char_ns(); // 520833 ns at 19200 8N1
@@ -220,31 +230,61 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Wire, QueuesBytesAndTimesThemAtTheSpeedOfEach)
 {
-    wire w(GOOD, false);
-    EXPECT_TRUE(w.arrive(cat(F, F), 0).empty());
-    std::vector<sent_byte> sent = w.advance(BYTE_NS);
-    ASSERT_EQ(sent.size(), 2U);
-    EXPECT_EQ(sent[1].start_ns, BYTE_NS);
+    line_under_test t(GOOD, false);
+    (void)t.w.take(cat(F, F), 0);
+    t.w.advance(BYTE_NS);
+    ASSERT_EQ(t.bytes_sent.size(), 2U);
+    EXPECT_EQ(t.bytes_sent[1].start_ns, BYTE_NS);
     // From the third byte on, 9600 7E2: 11 bits at 104.2 us.
-    sent = w.change(line(9600, "7E2"), BYTE_NS + 1);
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(w.idle_at(), 2 * BYTE_NS + 14LL * 1145833);
-    std::size_t dropped = 0;
-    sent = w.discard(2 * BYTE_NS + 1145833, dropped);
-    EXPECT_EQ(sent.size(), 2U);
-    EXPECT_EQ(dropped, 12U);
-    EXPECT_FALSE(w.queued());
+    t.w.change(line(9600, "7E2"), BYTE_NS + 1);
+    EXPECT_EQ(t.bytes_sent.size(), 2U);
+    EXPECT_EQ(t.w.idle_at(), 2 * BYTE_NS + 14LL * 1145833);
+    EXPECT_EQ(t.w.discard(2 * BYTE_NS + 1145833), 12U);
+    EXPECT_EQ(t.bytes_sent.size(), 4U);
+    EXPECT_EQ(t.w.queued(), 0U);
+}
+
+// The UART's states, each seen in what leaves the line and when.
+TEST(Wire, KeepsTheUartsStates)
+{
+    line_under_test t(GOOD, false, 64);
+    // A buffer of 64 holds 63; the first byte starts at once and makes room.
+    EXPECT_EQ(t.w.take(bytes(100, 0x55), 0), 64U);
+    EXPECT_EQ(t.w.room(), 0U);
+    EXPECT_EQ(t.w.writable_at(), BYTE_NS);
+    // Suspended: the byte on the wire ends, no other starts; a flow-control
+    // character still goes, ahead of the queue.
+    t.w.suspend(BYTE_NS / 2);
+    t.w.send_x(0x13, BYTE_NS / 2);
+    EXPECT_EQ(t.w.idle_at(), NEVER);
+    t.w.advance(100 * BYTE_NS);
+    ASSERT_EQ(t.bytes_sent.size(), 2U);
+    EXPECT_EQ(t.bytes_sent[1].value, 0x13);
+    t.w.resume(200 * BYTE_NS);
+    EXPECT_EQ(t.w.idle_at(), 263 * BYTE_NS);
+    // A break swallows the bytes that start during it.
+    t.w.break_on(200 * BYTE_NS + 1, 210 * BYTE_NS + 1);
+    t.w.advance(263 * BYTE_NS);
+    EXPECT_EQ(t.bytes_sent.size(), 2U + 63 - 10);
+    const auto brk = std::find_if(t.got.begin(), t.got.end(), [](const line_report &r) {
+        return r.kind == line_report::brk;
+    });
+    ASSERT_NE(brk, t.got.end());
+    EXPECT_EQ(brk->duration_ns, 10 * BYTE_NS);
+    EXPECT_EQ(texts(brk->problems),
+              (std::vector<std::string>{"break: the controller receives a 00 with a framing error",
+                                        "10 bytes sent into the break, lost"}));
 }
 
 TEST(FrameMonitor, ReportsAFlushAsAFrameCutShort)
 {
     frame_monitor m;
-    EXPECT_TRUE(m.take({0x45, 0, BYTE_NS, GOOD}).empty());
+    EXPECT_TRUE(m.take(sent_byte{0x45, 0, BYTE_NS, GOOD}).empty());
     const auto got = m.cut(7, BYTE_NS, GOOD);
     ASSERT_EQ(got.size(), 1U);
     EXPECT_EQ(got[0].bytes, bytes{0x45});
     EXPECT_EQ(
-        got[0].problems,
+        texts(got[0].problems),
         std::vector<std::string>{"cut short by a flush of output: 1 of 8 bytes sent, 7 discarded"});
     EXPECT_TRUE(m.flush().empty());
 }

@@ -9,12 +9,19 @@
 //   termios2:BAUD:FRAMING[:...]              TCSETS2..., the speed given apart (BOTHER)
 //   termio:BAUD:FRAMING[:...]                the System V TCSETA, TCSETAW or TCSETAF
 //   i386:BAUD:FRAMING                        TCSETS through the i386 ABI (x86_64 only)
-//   write:HEX            the bytes, in one write
+//   write:HEX[:N]        the bytes, N times over (default once), in one write
 //   drain | flush        tcdrain; tcflush of output
+//   break                tcsendbreak(fd, 0)
+//   flow:ooff|oon|ioff|ion   tcflow
+//   sleep:MS             wait
+//   wait:FIFO            wait until FIFO is opened and closed by a writer
 //   close                close the line
+//   cloexec              mark the line close-on-exec
+//   exec PROGRAM ARGS... run PROGRAM in this process (the rest of the words)
 //   undumpable           keep other users' processes out of this one's memory
-// FRAMING is as people say it, e.g. 8N1 or 7E2. Exit status 0, or 1 with a
-// message on the first step that fails; 77 when the ABI is not offered here.
+// FRAMING is as people say it, e.g. 8N1 or 7E2, with +crtscts for RTS/CTS
+// flow control. BAUD 0 is B0. Exit status 0, or 1 with a message on the
+// first step that fails; 77 when the ABI is not offered here.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
@@ -36,6 +43,8 @@ namespace
 unsigned code_of(long baud)
 {
     switch (baud) {
+    case 0:
+        return B0;
     case 9600:
         return B9600;
     case 19200:
@@ -54,6 +63,8 @@ unsigned cflag_of(long baud, const std::string &framing)
              (framing[1] == 'M' || framing[1] == 'S' ? CMSPAR : 0U);
     if (framing[2] == '2')
         c |= CSTOPB;
+    if (framing.find("+crtscts") != std::string::npos)
+        c |= CRTSCTS;
     return c;
 }
 
@@ -105,12 +116,16 @@ bool step(int fd, const std::string &text)
     int r = 0;
     if (what == "write") {
         std::vector<unsigned char> bytes;
-        for (std::size_t i = 0; i + 1 < p[1].size(); i += 2)
-            bytes.push_back(static_cast<unsigned char>(std::stoul(p[1].substr(i, 2), nullptr, 16)));
+        for (long n = p.size() > 2 ? std::stol(p[2]) : 1; n > 0; n--)
+            for (std::size_t i = 0; i + 1 < p[1].size(); i += 2)
+                bytes.push_back(
+                    static_cast<unsigned char>(std::stoul(p[1].substr(i, 2), nullptr, 16)));
         r = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) ? 0 : -1;
     } else if (what == "termios") {
         termios t{};
         t.c_cflag = cflag_of(std::stol(p[1]), p[2]);
+        t.c_cc[VSTOP] = 023;
+        t.c_cc[VSTART] = 021;
         r = ioctl(fd, when(p, TCSETS, TCSETSW, TCSETSF), &t);
     } else if (what == "termios2") {
 #ifdef TCSETS2
@@ -138,6 +153,25 @@ bool step(int fd, const std::string &text)
         r = ioctl(fd, TCSBRK, 1);
     } else if (what == "flush") {
         r = ioctl(fd, TCFLSH, TCOFLUSH);
+    } else if (what == "break") {
+        r = ioctl(fd, TCSBRK, 0);
+    } else if (what == "flow") {
+        const std::string a = p[1];
+        r = ioctl(fd, TCXONC,
+                  a == "ooff"  ? TCOOFF
+                  : a == "oon" ? TCOON
+                  : a == "ioff" ? TCIOFF
+                               : TCION);
+    } else if (what == "wait") {
+        const int fifo = open(p[1].c_str(), O_RDONLY);
+        char c;
+        while (fifo >= 0 && read(fifo, &c, 1) > 0) {
+        }
+        r = fifo >= 0 ? close(fifo) : -1;
+    } else if (what == "sleep") {
+        r = usleep(static_cast<useconds_t>(std::stol(p[1]) * 1000));
+    } else if (what == "cloexec") {
+        r = fcntl(fd, F_SETFD, FD_CLOEXEC);
     } else if (what == "close") {
         r = close(fd);
     } else if (what == "undumpable") {
@@ -162,8 +196,14 @@ int main(int argc, char *argv[])
         perror(argv[1]);
         return 1;
     }
-    for (int i = 2; i < argc; i++)
+    for (int i = 2; i < argc; i++) {
+        if (strcmp(argv[i], "exec") == 0 && i + 1 < argc) {
+            execvp(argv[i + 1], argv + i + 1);
+            perror(argv[i + 1]);
+            return 1;
+        }
         if (!step(fd, argv[i]))
             return 1;
+    }
     return 0;
 }

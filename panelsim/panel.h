@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: MIT
+// panel: one run of the virtual panel: the line as a UART sends it, the
+// programs' calls on it, and the reports.
+//
+// Each watched call is answered at once or held, as the UART's driver would
+// make its caller wait: a drain, a change that waits for the output, a
+// program's last close (for at most the port's closing wait of 30 s; a port
+// whose output was suspended drops what it holds instead), a break (the
+// drain, then the break itself), a write while the transmit buffer is full
+// (only one write at a time has the port: the others wait behind it, or fail
+// with EAGAIN when they must not wait), a poll or select for room, and an
+// open of the line while its last close is under way. Times are nanoseconds
+// on the monotonic clock since the panel started.
+//
+// Where the settings are not seen (no command, a blind call), the speed,
+// stop bits and flags are taken from the line and the frames are flagged
+// "settings unknown".
+//
+// panel::take_in    what programs wrote to the pseudo-terminal without being seen
+// panel::handle     one watched call: answered now, or held
+// panel::release    lets go what is due by now
+// panel::next_due   how long until something is due
+// panel::let_go     every held call goes on, and none is held from now on
+// panel::finish     everything queued leaves; the summary
+#ifndef PANEL_H
+#define PANEL_H
+
+#include "frames.h"
+#include "output.h"
+#include "poll_wait.h"
+#include "pty_line.h"
+#include "report.h"
+#include "vcd.h"
+#include "watch.h"
+#include "wire.h"
+
+#include <deque>
+#include <optional>
+#include <poll.h>
+#include <vector>
+
+struct panel_options {
+    wire_options wire;
+    bool blind = false;    // nothing is watched: no settings are known
+    long long start_ns = 0; // the panel's start on the monotonic clock
+};
+
+class panel final : line_listener
+{
+  public:
+    panel(pty_line &line, line_watch &watch, reporter &out, vcd_writer &vcd,
+          const panel_options &options);
+
+    [[nodiscard]] long long now() const;
+
+    void take_in();
+    // Whether what the pseudo-terminal holds could be taken now.
+    [[nodiscard]] bool has_room() const { return wire_.room() > 0; }
+    void handle(line_call &call);
+    void release();
+    // Nanoseconds until the next thing is due, or -1 when nothing is.
+    [[nodiscard]] long long next_due() const;
+    // The descriptors that held polls wait on, appended to fds.
+    void waited_on(std::vector<pollfd> &fds) const;
+    void let_go();
+    void finish();
+
+    [[nodiscard]] const line_settings &settings() const { return wire_.settings(); }
+    // Whether opens of the line wait now: a last close is under way.
+    [[nodiscard]] bool closing() const;
+
+  private:
+    // A call that waits for the line to fall quiet.
+    struct drain_wait {
+        line_call call;
+        long long give_up = NEVER; // a last close's closing wait
+    };
+    struct held_write {
+        line_call call;
+        std::size_t total = 0;
+        std::size_t done = 0;
+        bool tried = false;
+    };
+
+    void sent(const sent_byte &b) override;
+    void broke(const line_break &b) override;
+
+    void answer_flow(const line_call &call);
+    void answer_outq(const line_call &call);
+    void start_write(line_call &call);
+    void start_wait(const line_call &call);
+    void start_last_close(const line_call &call);
+    [[nodiscard]] bool feed(held_write &w);
+    void end_drain(const drain_wait &d, bool quiet);
+    void release_drains();
+    void release_writers();
+    void release_waits();
+    void discard();
+    [[nodiscard]] bool port_free() const { return writers_.empty() && !breaking_; }
+
+    void follow_line();
+    void say_unknown(const std::string &why);
+    void unknown(const std::string &why);
+    void print(const std::vector<line_report> &reports);
+
+    pty_line &line_;
+    line_watch &watch_;
+    reporter &out_;
+    vcd_writer &vcd_;
+    long long start_;
+    frame_monitor monitor_;
+    wire wire_;
+    output_processor output_;
+    bool holds_;
+    bool blind_;
+    bool said_unknown_ = false;
+    std::vector<drain_wait> drains_;
+    std::optional<line_call> breaking_; // a tcsendbreak, until its break ends
+    std::deque<held_write> writers_;
+    std::vector<held_wait> waits_;
+    std::vector<line_call> opens_;
+};
+
+#endif

@@ -1,0 +1,274 @@
+// SPDX-License-Identifier: MIT
+#include "poll_wait.h"
+
+#include "procs.h"
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#include <utility>
+
+namespace
+{
+
+constexpr std::size_t MOST_DESCRIPTORS = 65536;
+constexpr short ASK_OUTPUT = POLLOUT | POLLWRNORM;
+// What select counts as ready in each of its sets, as the kernel does.
+constexpr short READ_SET = POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | POLLERR;
+constexpr short WRITE_SET = POLLOUT | POLLWRNORM | POLLWRBAND | POLLERR;
+constexpr short EXCEPT_SET = POLLPRI;
+constexpr short SET_EVENTS[3] = {POLLIN, POLLOUT, POLLPRI};
+constexpr short SET_READY[3] = {READ_SET, WRITE_SET, EXCEPT_SET};
+
+// Bit fd of a select set, in words of `word` bytes in this processor's order.
+std::size_t bit_byte(int fd, unsigned word)
+{
+    const std::size_t bits = word * 8U;
+    const std::size_t w = static_cast<std::size_t>(fd) / bits;
+    const std::size_t in_word = (static_cast<std::size_t>(fd) % bits) / 8;
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return w * word + (word - 1 - in_word);
+#else
+    return w * word + in_word;
+#endif
+}
+
+bool is_set(const std::vector<unsigned char> &set, int fd, unsigned word)
+{
+    return (set[bit_byte(fd, word)] >> (fd % 8)) & 1U;
+}
+
+std::size_t set_bytes(std::size_t n, unsigned word)
+{
+    const std::size_t bits = word * 8U;
+    return (n + bits - 1) / bits * word;
+}
+
+// A signed field of `bytes` bytes at p.
+long long field(const unsigned char *p, unsigned bytes)
+{
+    if (bytes == 4) {
+        std::int32_t v = 0;
+        memcpy(&v, p, 4);
+        return v;
+    }
+    std::int64_t v = 0;
+    memcpy(&v, p, 8);
+    return v;
+}
+
+void put_field(unsigned char *p, unsigned bytes, long long v)
+{
+    if (bytes == 4) {
+        const auto w = static_cast<std::int32_t>(v);
+        memcpy(p, &w, 4);
+    } else {
+        const auto w = static_cast<std::int64_t>(v);
+        memcpy(p, &w, 8);
+    }
+}
+
+bool is_select(const line_call &call)
+{
+    return call.wait.form == watched_call::select || call.wait.form == watched_call::pselect6;
+}
+
+} // namespace
+
+std::optional<held_wait> held_wait::examine(const line_call &call, dev_t line, long long now_ns)
+{
+    held_wait w;
+    w.call_ = call;
+    if (!w.read_sets(call, line) || !w.read_time(call, now_ns))
+        return std::nullopt;
+    return w;
+}
+
+void held_wait::watch_others()
+{
+    for (entry &e : entries_) {
+        if (e.line || e.fd < 0 || e.other >= 0)
+            continue;
+        const int dup = dup_fd(call_.pid, e.fd);
+        if (dup < 0)
+            continue;
+        e.other = static_cast<int>(others_.size());
+        others_.push_back({dup, e.events, 0});
+    }
+}
+
+bool held_wait::read_sets(const line_call &call, dev_t line)
+{
+    const std::uint64_t *args = call.wait.args;
+    bool asks = false;
+    const auto add = [&](int fd, short events) {
+        const bool is = fd >= 0 && is_line(call.pid, fd, line) == tell::yes;
+        asks = asks || (is && (events & ASK_OUTPUT) != 0);
+        entries_.push_back({fd, events, is});
+    };
+    if (!is_select(call)) {
+        const std::size_t n = args[1];
+        if (n == 0 || n > MOST_DESCRIPTORS)
+            return false;
+        std::vector<pollfd> fds(n);
+        if (read_memory(call.pid, args[0], fds.data(), n * sizeof(pollfd)) != 0)
+            return false;
+        for (const pollfd &p : fds)
+            add(p.fd, p.events);
+        return asks;
+    }
+    const std::size_t n = args[0];
+    const unsigned word = call.wait.abi.long_bytes;
+    if (n == 0 || n > MOST_DESCRIPTORS || args[2] == 0)
+        return false;
+    std::vector<unsigned char> sets[3];
+    for (int s = 0; s < 3; s++) {
+        sets[s].assign(set_bytes(n, word), 0);
+        if (args[1 + s] != 0 &&
+            read_memory(call.pid, args[1 + s], sets[s].data(), sets[s].size()) != 0)
+            return false;
+    }
+    for (int fd = 0; fd < static_cast<int>(n); fd++) {
+        short events = 0;
+        for (int s = 0; s < 3; s++)
+            if (is_set(sets[s], fd, word))
+                events = static_cast<short>(events | SET_EVENTS[s]);
+        if (events != 0)
+            add(fd, events);
+    }
+    return asks;
+}
+
+// Where the time limit is, and in what form: poll's milliseconds, select's
+// timeval, or the timespec of ppoll and pselect6.
+bool held_wait::read_time(const line_call &call, long long now_ns)
+{
+    const std::uint64_t *args = call.wait.args;
+    if (call.wait.form == watched_call::poll) {
+        const int ms = static_cast<int>(args[2]);
+        deadline_ = ms < 0 ? NEVER : now_ns + ms * NS_PER_MS;
+        return true;
+    }
+    const std::uint64_t at = call.wait.form == watched_call::ppoll ? args[2] : args[4];
+    if (at == 0) {
+        deadline_ = NEVER;
+        return true;
+    }
+    const unsigned bytes = call.wait.abi.time_bytes;
+    unsigned char t[16] = {};
+    if (read_memory(call.pid, at, t, 2 * bytes) != 0)
+        return false;
+    const long long sec = field(t, bytes);
+    const long long part = field(t + bytes, bytes);
+    const long long ns = call.wait.form == watched_call::select ? part * 1000 : part;
+    if (sec < 0 || ns < 0)
+        return false; // the kernel refuses it
+    deadline_ = sec > (NEVER - now_ns) / 1000000000LL - 1 ? NEVER : now_ns + sec * 1000000000LL + ns;
+    return true;
+}
+
+held_wait::held_wait(held_wait &&other) noexcept
+    : call_(std::move(other.call_)), entries_(std::move(other.entries_)),
+      others_(std::move(other.others_)), deadline_(other.deadline_)
+{
+    other.others_.clear();
+}
+
+held_wait &held_wait::operator=(held_wait &&other) noexcept
+{
+    if (this != &other) {
+        close_others();
+        call_ = std::move(other.call_);
+        entries_ = std::move(other.entries_);
+        others_ = std::move(other.others_);
+        deadline_ = other.deadline_;
+        other.others_.clear();
+    }
+    return *this;
+}
+
+held_wait::~held_wait()
+{
+    close_others();
+}
+
+void held_wait::close_others()
+{
+    for (const pollfd &p : others_)
+        close(p.fd);
+    others_.clear();
+}
+
+bool held_wait::others_ready()
+{
+    return !others_.empty() && poll(others_.data(), others_.size(), 0) > 0;
+}
+
+short held_wait::ready(const entry &e, bool line_writable) const
+{
+    if (e.line)
+        return line_writable ? static_cast<short>(e.events & ASK_OUTPUT) : 0;
+    if (e.other < 0)
+        return 0;
+    return others_[static_cast<std::size_t>(e.other)].revents;
+}
+
+long long held_wait::finish(bool line_writable, long long now_ns, int &err)
+{
+    if (!others_.empty())
+        (void)poll(others_.data(), others_.size(), 0);
+    long long count = 0;
+    err = is_select(call_) ? write_select(line_writable, count) : write_poll(line_writable, count);
+    if (err == 0)
+        err = write_time(now_ns);
+    return err == 0 ? count : -1;
+}
+
+int held_wait::write_poll(bool line_writable, long long &count)
+{
+    std::vector<pollfd> out;
+    for (const entry &e : entries_) {
+        // Errors and hang-ups are reported whether asked for or not.
+        const short r = static_cast<short>(
+            ready(e, line_writable) & (e.events | POLLERR | POLLHUP | POLLNVAL));
+        out.push_back({e.fd, e.events, r});
+        count += r != 0 ? 1 : 0;
+    }
+    return write_memory(call_.pid, call_.wait.args[0], out.data(), out.size() * sizeof(pollfd));
+}
+
+int held_wait::write_select(bool line_writable, long long &count)
+{
+    const std::uint64_t *args = call_.wait.args;
+    const unsigned word = call_.wait.abi.long_bytes;
+    for (int s = 0; s < 3; s++) {
+        if (args[1 + s] == 0)
+            continue;
+        std::vector<unsigned char> set(set_bytes(args[0], word), 0);
+        for (const entry &e : entries_)
+            if ((e.events & SET_EVENTS[s]) && (ready(e, line_writable) & SET_READY[s])) {
+                set[bit_byte(e.fd, word)] |= static_cast<unsigned char>(1U << (e.fd % 8));
+                count++;
+            }
+        if (const int err = write_memory(call_.pid, args[1 + s], set.data(), set.size()))
+            return err;
+    }
+    return 0;
+}
+
+// ppoll, select and pselect6 leave the time that was left where their
+// limit was.
+int held_wait::write_time(long long now_ns)
+{
+    if (call_.wait.form == watched_call::poll || deadline_ == NEVER)
+        return 0;
+    const std::uint64_t at =
+        call_.wait.form == watched_call::ppoll ? call_.wait.args[2] : call_.wait.args[4];
+    const long long left = std::max(0LL, deadline_ - now_ns);
+    const unsigned bytes = call_.wait.abi.time_bytes;
+    const long long part = left % 1000000000LL;
+    unsigned char t[16] = {};
+    put_field(t, bytes, left / 1000000000LL);
+    put_field(t + bytes, bytes, call_.wait.form == watched_call::select ? part / 1000 : part);
+    return write_memory(call_.pid, at, t, 2 * bytes);
+}

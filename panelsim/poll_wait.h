@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+// poll_wait: a poll or select that asks whether the line can take output,
+// answered by the panel as the UART's line discipline would.
+//
+// The pseudo-terminal behind the line always has room, so the kernel's own
+// answer would be wrong whenever the modelled transmit buffer is not
+// writable. Such a call is held: it ends when the line becomes writable,
+// when one of the program's other descriptors is ready, or when its time is
+// up, and the panel then writes the outcome into the program's memory as the
+// kernel would (revents, or the descriptor sets, and the time left) and
+// returns its count. To see the other descriptors, the panel holds duplicates
+// of them (pidfd_getfd); one that cannot be had is never reported ready.
+// The line never has input to read: the panel sends nothing back.
+//
+// held_wait::examine  whether a call asks the line for output: its held form
+// held_wait::watch_others  takes duplicates of the program's other descriptors
+// held_wait::finish   writes the outcome into the program; the call's value
+#ifndef POLL_WAIT_H
+#define POLL_WAIT_H
+
+#include "watch.h"
+
+#include <optional>
+#include <poll.h>
+#include <vector>
+
+class held_wait
+{
+  public:
+    // Reads the call's descriptor sets and time limit; nullopt when the line
+    // is not among the descriptors asked whether they take output. now is
+    // the time the call was made, on the panel's clock.
+    [[nodiscard]] static std::optional<held_wait> examine(const line_call &call, dev_t line,
+                                                          long long now_ns);
+
+    held_wait(held_wait &&other) noexcept;
+    held_wait &operator=(held_wait &&other) noexcept;
+    held_wait(const held_wait &) = delete;
+    held_wait &operator=(const held_wait &) = delete;
+    ~held_wait();
+
+    // Takes duplicates of the program's other descriptors, to see them from here.
+    void watch_others();
+    [[nodiscard]] const std::vector<pollfd> &others() const { return others_; }
+    [[nodiscard]] const line_call &call() const { return call_; }
+    // When the call's time is up; NEVER when it waits for ever.
+    [[nodiscard]] long long deadline() const { return deadline_; }
+    [[nodiscard]] bool others_ready();
+    // Writes the outcome into the program; returns the call's value, or -1
+    // with err set.
+    long long finish(bool line_writable, long long now_ns, int &err);
+
+  private:
+    struct entry {
+        int fd;
+        short events; // for select: POLLIN, POLLOUT, POLLPRI for each set it is in
+        bool line;
+        int other = -1; // its index in others_
+    };
+
+    held_wait() = default;
+    bool read_sets(const line_call &call, dev_t line);
+    bool read_time(const line_call &call, long long now_ns);
+    [[nodiscard]] short ready(const entry &e, bool line_writable) const;
+    int write_poll(bool line_writable, long long &count);
+    int write_select(bool line_writable, long long &count);
+    int write_time(long long now_ns);
+    void close_others();
+
+    line_call call_;
+    std::vector<entry> entries_;
+    std::vector<pollfd> others_;
+    long long deadline_ = 0;
+};
+
+#endif

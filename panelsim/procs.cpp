@@ -1,0 +1,178 @@
+// SPDX-License-Identifier: MIT
+#include "procs.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace
+{
+
+// A number that names a process or a descriptor in /proc; -1 for any other name.
+int number(const char *name)
+{
+    char *end = nullptr;
+    const long n = strtol(name, &end, 10);
+    return end != name && *end == '\0' && n >= 0 && n <= 0x7fffffff ? static_cast<int>(n) : -1;
+}
+
+std::string proc(pid_t pid, const char *what)
+{
+    return "/proc/" + std::to_string(pid) + "/" + what;
+}
+
+// The remote address, as a pointer: an address in the watched program, not in ours.
+void *remote(std::uint64_t addr)
+{
+    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(addr)); // NOLINT(performance-no-int-to-ptr)
+}
+
+} // namespace
+
+tell is_line(pid_t pid, long long fd, dev_t line)
+{
+    if (fd < 0 || fd > 0x7fffffff)
+        return tell::no;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/fd/%lld", pid, fd);
+    struct stat st {
+    };
+    if (stat(path, &st) != 0)
+        return errno == EACCES || errno == EPERM ? tell::cannot : tell::no;
+    return S_ISCHR(st.st_mode) && st.st_rdev == line ? tell::yes : tell::no;
+}
+
+std::vector<int> open_fds(pid_t pid)
+{
+    std::vector<int> fds;
+    DIR *d = opendir(proc(pid, "fd").c_str());
+    if (d == nullptr)
+        return fds;
+    while (const dirent *e = readdir(d))
+        if (const int fd = number(e->d_name); fd >= 0)
+            fds.push_back(fd);
+    closedir(d);
+    return fds;
+}
+
+long fd_flags(pid_t pid, int fd)
+{
+    FILE *f = fopen(proc(pid, ("fdinfo/" + std::to_string(fd)).c_str()).c_str(), "re");
+    if (f == nullptr)
+        return -1;
+    long flags = -1;
+    char line[128];
+    while (fgets(line, sizeof line, f) != nullptr)
+        if (strncmp(line, "flags:", 6) == 0)
+            flags = strtol(line + 6, nullptr, 8);
+    fclose(f);
+    return flags;
+}
+
+std::vector<holder> line_holders(dev_t line)
+{
+    std::vector<holder> found;
+    DIR *dir = opendir("/proc");
+    if (dir == nullptr)
+        return {{-1, -1}};
+    while (const dirent *e = readdir(dir)) {
+        const pid_t pid = number(e->d_name);
+        if (pid <= 0 || pid == getpid())
+            continue;
+        for (const int fd : open_fds(pid))
+            if (is_line(pid, fd, line) == tell::yes)
+                found.push_back({pid, fd});
+    }
+    closedir(dir);
+    return found;
+}
+
+dev_t device_at(pid_t pid, int dirfd, const std::string &path)
+{
+    std::string at;
+    if (!path.empty() && path[0] == '/')
+        at = proc(pid, "root") + path;
+    else if (dirfd == AT_FDCWD)
+        at = proc(pid, "cwd") + "/" + path;
+    else
+        at = proc(pid, ("fd/" + std::to_string(dirfd)).c_str()) + "/" + path;
+    struct stat st {
+    };
+    if (stat(at.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return 0;
+    return st.st_rdev;
+}
+
+int read_memory(pid_t pid, std::uint64_t addr, void *to, std::size_t size)
+{
+    const iovec local{to, size};
+    const iovec far{remote(addr), size};
+    const ssize_t n = process_vm_readv(pid, &local, 1, &far, 1, 0);
+    if (n == static_cast<ssize_t>(size))
+        return 0;
+    return n >= 0 ? EFAULT : errno;
+}
+
+int write_memory(pid_t pid, std::uint64_t addr, const void *from, std::size_t size)
+{
+    const iovec local{const_cast<void *>(from), size};
+    const iovec far{remote(addr), size};
+    const ssize_t n = process_vm_writev(pid, &local, 1, &far, 1, 0);
+    if (n == static_cast<ssize_t>(size))
+        return 0;
+    return n >= 0 ? EFAULT : errno;
+}
+
+std::optional<std::string> read_string(pid_t pid, std::uint64_t addr, std::size_t max)
+{
+    std::string s;
+    char chunk[256];
+    while (s.size() < max) {
+        // A string may end just before an unmapped page: read up to page ends.
+        const std::size_t to_page = 4096 - (addr % 4096);
+        const std::size_t n = std::min(sizeof chunk, to_page);
+        if (read_memory(pid, addr, chunk, n) != 0)
+            return std::nullopt;
+        const void *nul = memchr(chunk, '\0', n);
+        if (nul != nullptr) {
+            s.append(chunk, static_cast<const char *>(nul) - chunk);
+            return s;
+        }
+        s.append(chunk, n);
+        addr += n;
+    }
+    return std::nullopt;
+}
+
+int dup_fd(pid_t pid, int fd)
+{
+    const long pidfd = syscall(SYS_pidfd_open, pid, 0);
+    if (pidfd < 0)
+        return -1;
+    const long got = syscall(SYS_pidfd_getfd, static_cast<int>(pidfd), fd, 0);
+    const int err = errno;
+    close(static_cast<int>(pidfd));
+    errno = err;
+    return static_cast<int>(got);
+}
+
+pid_t thread_group(pid_t tid)
+{
+    FILE *f = fopen(proc(tid, "status").c_str(), "re");
+    if (f == nullptr)
+        return tid;
+    pid_t tgid = tid;
+    char line[128];
+    while (fgets(line, sizeof line, f) != nullptr)
+        if (strncmp(line, "Tgid:", 5) == 0)
+            tgid = static_cast<pid_t>(strtol(line + 5, nullptr, 10));
+    fclose(f);
+    return tgid;
+}

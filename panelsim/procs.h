@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// procs: what the panel may see of the programs it watches, through /proc
+// and the kernel's cross-process calls.
+//
+// Which of a program's descriptors are open on the line (by the device they
+// name), their status flags, who holds the line, what a path names as the
+// program sees it (its root and working folder, its mount namespace), and
+// its memory, read and written. A program that may not be looked into (one
+// that made itself undumpable, another user's) is a "cannot tell", never a
+// "no". What is read may be stale the moment it is read: the caller checks
+// that the call it serves is still pending before acting on it.
+//
+// is_line        whether a descriptor of a process is open on the line
+// open_fds       a process's open descriptors
+// fd_flags       a descriptor's status and close-on-exec flags
+// line_holders   the processes and descriptors that hold the line open
+// device_at      the device a path names, as a process sees it
+// read_memory    copy bytes out of a process
+// write_memory   copy bytes into a process
+// read_string    a NUL-terminated string out of a process
+// dup_fd         a descriptor of ours on the file a process's descriptor is open on
+// thread_group   the process a thread belongs to
+#ifndef PROCS_H
+#define PROCS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+enum class tell { no, yes, cannot };
+
+[[nodiscard]] tell is_line(pid_t pid, long long fd, dev_t line);
+[[nodiscard]] std::vector<int> open_fds(pid_t pid);
+// The flags of /proc/PID/fdinfo (O_NONBLOCK, O_CLOEXEC, ...); -1 when unknown.
+[[nodiscard]] long fd_flags(pid_t pid, int fd);
+
+struct holder {
+    pid_t pid;
+    int fd;
+};
+// Every descriptor of every process but this one that is open on the line.
+// Descriptors that may not be looked into (other users') are not seen.
+[[nodiscard]] std::vector<holder> line_holders(dev_t line);
+
+// The device at path (relative to dirfd, or to the working folder for
+// AT_FDCWD) in pid's view; 0 when it names none.
+[[nodiscard]] dev_t device_at(pid_t pid, int dirfd, const std::string &path);
+
+// 0, or the errno.
+[[nodiscard]] int read_memory(pid_t pid, std::uint64_t addr, void *to, std::size_t size);
+[[nodiscard]] int write_memory(pid_t pid, std::uint64_t addr, const void *from, std::size_t size);
+[[nodiscard]] std::optional<std::string> read_string(pid_t pid, std::uint64_t addr,
+                                                     std::size_t max);
+
+// -1 with errno set when it cannot be had.
+[[nodiscard]] int dup_fd(pid_t pid, int fd);
+
+[[nodiscard]] pid_t thread_group(pid_t tid);
+
+#endif

@@ -1,0 +1,125 @@
+// SPDX-License-Identifier: MIT
+#include "report.h"
+
+#include <ctime>
+
+namespace
+{
+
+long long clock_ns(clockid_t clock)
+{
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+std::string hex(const line_report &r)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string h;
+    for (const std::uint8_t b : r.bytes) {
+        if (!h.empty())
+            h += ' ';
+        h += digits[b >> 4];
+        h += digits[b & 15];
+    }
+    return h;
+}
+
+std::string label(const line_report &r)
+{
+    if (r.kind == line_report::frame)
+        return hex(r);
+    char text[32];
+    snprintf(text, sizeof text, "break %.1f ms", static_cast<double>(r.duration_ns) / 1e6);
+    return text;
+}
+
+} // namespace
+
+reporter::reporter(std::FILE *to, bool json, long long start_ns)
+    : to_(to), json_(json), wall_offset_(clock_ns(CLOCK_REALTIME) - clock_ns(CLOCK_MONOTONIC)),
+      start_ns_(start_ns)
+{
+}
+
+void reporter::print(const line_report &r)
+{
+    if (!r.problems.empty())
+        flagged_++;
+    if (r.kind == line_report::frame && r.bytes.size() == FRAME_LEN)
+        frames_++;
+    const long long wall = wall_offset_ + start_ns_ + r.time_ns;
+    if (json_)
+        json(r, wall);
+    else
+        text(r, wall);
+}
+
+void reporter::text(const line_report &r, long long wall_ns)
+{
+    const long long at_ms = wall_ns / NS_PER_MS;
+    const time_t secs = static_cast<time_t>(at_ms / 1000);
+    tm local{};
+    localtime_r(&secs, &local);
+    char stamp[16];
+    strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
+    fprintf(to_, "panel %s.%03lld  %-23s  %s", stamp, at_ms % 1000, label(r).c_str(),
+            describe(r.settings).c_str());
+    for (std::size_t i = 0; i < r.problems.size(); i++)
+        fprintf(to_, "%s%s", i == 0 ? "  !! " : "; ", r.problems[i].text.c_str());
+    fputc('\n', to_);
+}
+
+void reporter::json(const line_report &r, long long wall_ns)
+{
+    const long long at_ms = wall_ns / NS_PER_MS;
+    const time_t secs = static_cast<time_t>(at_ms / 1000);
+    tm local{};
+    localtime_r(&secs, &local);
+    char date[32];
+    char zone[8];
+    strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
+    strftime(zone, sizeof zone, "%z", &local);
+    fprintf(to_,
+            "{\"type\": \"%s\", \"time\": \"%s.%03lld%.3s:%s\", \"t_ns\": %lld, \"bytes\": \"%s\", "
+            "\"settings\": %s, ",
+            r.kind == line_report::frame ? "frame" : "break", date, at_ms % 1000, zone, zone + 3,
+            r.time_ns, hex(r).c_str(), json_string(describe(r.settings)).c_str());
+    if (r.kind == line_report::brk)
+        fprintf(to_, "\"duration_ns\": %lld, ", r.duration_ns);
+    fprintf(to_, "\"clean\": %s, \"flags\": [", r.problems.empty() ? "true" : "false");
+    for (std::size_t i = 0; i < r.problems.size(); i++)
+        fprintf(to_, "%s{\"code\": \"%s\", \"text\": %s}", i == 0 ? "" : ", ", r.problems[i].code,
+                json_string(r.problems[i].text).c_str());
+    fputs("]}\n", to_);
+}
+
+void reporter::summary()
+{
+    if (json_)
+        fprintf(to_, "{\"type\": \"summary\", \"frames\": %zu, \"flagged\": %zu}\n", frames_,
+                flagged_);
+    else
+        fprintf(to_, "panelsim: %zu frame%s received, %zu flagged\n", frames_,
+                frames_ == 1 ? "" : "s", flagged_);
+}
+
+std::string json_string(const std::string &s)
+{
+    std::string out = "\"";
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            snprintf(esc, sizeof esc, "\\u%04x", u);
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
