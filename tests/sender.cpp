@@ -45,6 +45,10 @@ unsigned code_of(long baud)
     switch (baud) {
     case 0:
         return B0;
+    case 300:
+        return B300;
+    case 1200:
+        return B1200;
     case 9600:
         return B9600;
     case 19200:

@@ -1,8 +1,9 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # The line as the virtual panel dumps it, read back by sigrok's UART
-# decoder: the demo's dump holds exactly the demo's frames at 19200 8N1, and
-# a 9600 7E1 sender's reads back at 9600 7E1 but not at 19200 8N1.
+# decoder: the demo's dump holds exactly the demo's frames at 19200 8N1, a
+# 9600 7E1 sender's reads back at 9600 7E1 but not at 19200 8N1, and a B0
+# sender's at 9600, the speed the UART sends at then.
 #
 # usage: vcd_read_back.sh DEMO PANELSIM WORK_DIR   (exit 77: no sigrok-cli)
 set -eu
@@ -29,4 +30,11 @@ if wrong=$("$decode" "$work/7e1.vcd" 19200 8N1) && [ "$(printf '%s\n' "$wrong" |
     exit 1
 fi
 echo "7E1 sender read back at 19200 8N1: $(printf '%s' "$wrong" | tr '\n' ';')"
-echo "2 passed, 0 failed"
+
+# At B0 the UART sends at 9600.
+"$panelsim" -l "$line" --vcd "$work/b0.vcd" -- sh -c \
+  "stty -F $line 0 raw -echo 2>/dev/null; printf '\105\001\001\001\001\001\000\000' > $line" || true
+read_back=$("$decode" "$work/b0.vcd" 9600 8N1)
+echo "B0 sender read back at 9600 8N1: $read_back"
+[ "$read_back" = "45 01 01 01 01 01 00 00" ] || { echo "FAIL: want 45 01 01 01 01 01 00 00"; exit 1; }
+echo "3 passed, 0 failed"

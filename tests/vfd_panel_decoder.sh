@@ -25,6 +25,18 @@ decode() {
 }
 
 gap='Gap of more than a character after byte'
+# A frame, a break (tcsendbreak) and the frame again, at 19200 8N1 raw.
+BREAK="import os, termios
+fd = os.open(os.environ['L'], os.O_RDWR | os.O_NOCTTY)
+t = termios.tcgetattr(fd)
+t[0:4] = [0, 0, termios.CS8 | termios.CREAD | termios.CLOCAL, 0]
+t[4] = t[5] = termios.B19200
+termios.tcsetattr(fd, termios.TCSANOW, t)
+frame = bytes([0x45, 1, 1, 1, 1, 1, 0, 0])
+os.write(fd, frame)
+termios.tcsendbreak(fd, 0)
+os.write(fd, frame)"
+export BREAK
 passed=0 failed=0
 # name | sender, run by sh with the line at $L (demo: the demo) | frames | warnings
 while IFS='|' read -r name sender frames warnings; do
@@ -50,6 +62,7 @@ cut_short|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001' >$L; sleep 0
 left_over|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001\001\000\000\001\002' >$L; sleep 0.3|45: 01 01 01 01 01 00 00;01: 02|GAP 2 of 8;2 bytes left over
 gap_in_frame|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001' >$L; sleep 0.01; printf '\001\000\000' >$L|45: 01 01 01 01 01 00 00|GAP 5 of 8
 7e1_read_at_8n1|stty -F $L 9600 cs7 parenb -parodd raw -echo 2>/dev/null; printf '\105\001\001\001\001\001\000\000' >$L|66: 06 06 06 06 06 00 00|Framing error in byte 1 of 8;Framing error in byte 2 of 8;Break at byte 2 of 8;Framing error in byte 3 of 8;Break at byte 3 of 8;Framing error in byte 4 of 8;Break at byte 4 of 8;Framing error in byte 5 of 8;Break at byte 5 of 8;Framing error in byte 6 of 8;Break at byte 6 of 8;Framing error in byte 7 of 8;Break at byte 7 of 8;Framing error in byte 8 of 8;Break at byte 8 of 8
+break|python3 -c "$BREAK"|45: 01 01 01 01 01 00 00;00: 45 01 01 01 01 01 00|Framing error in byte 1 of 8;Break at byte 1 of 8;GAP 1 of 8;GAP 1 of 8
 ROWS
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: MIT
+// The virtual panel as a UART under stress: what a program's calls do to
+// the bytes on the wire when they change the line under queued bytes,
+// suspend it, break it, fill its buffer, close it while others open it, or
+// when the panel itself is slow.
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace
+{
+
+const std::string LINK = UART_LINK;
+const std::string FRAME = "4501010101010000";
+const std::string CLEAN = "  45 01 01 01 01 01 00 00  19200 8N1 raw\n";
+
+std::vector<std::string> sender(std::vector<std::string> steps)
+{
+    steps.insert(steps.begin(), {"--", SENDER, LINK});
+    return steps;
+}
+
+// A run of the panel at link around args.
+outcome run_panel(const std::vector<std::string> &args, const std::string &link = LINK)
+{
+    std::vector<std::string> argv = {PANELSIM, "-l", link};
+    argv.insert(argv.end(), args.begin(), args.end());
+    process p(argv);
+    return p.wait(60000);
+}
+
+struct uart_case {
+    const char *name;
+    std::vector<std::string> args; // after panelsim -l LINK
+    int status;
+    std::vector<std::string> out; // found in standard output, in order
+};
+
+class Uart : public testing::TestWithParam<uart_case>
+{
+};
+
+TEST_P(Uart, PutsOnTheWireWhatAUartWould)
+{
+    const auto &c = GetParam();
+    const outcome o = run_panel(c.args);
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.status, c.status) << o.out << o.err;
+    std::size_t at = 0;
+    for (const auto &line : c.out) {
+        const std::size_t found = o.out.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "missing: " << line << "\nin:\n" << o.out;
+        at = found + line.size();
+    }
+}
+
+// A script that starts a sender whose last close of the line is held while
+// its 100 frames leave, and opens the line again while it is.
+std::string open_during_a_close()
+{
+    return std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + FRAME +
+           ":100 close & p=$!; while ! grep -q '^" + std::to_string(SYS_close) +
+           " ' /proc/$p/syscall 2>/dev/null; do sleep 0.005; done; " + SENDER + " " + LINK +
+           " termios:9600:8N1 write:" + FRAME;
+}
+
+// Rounds of four programs that each put two bytes of a frame on the line
+// and close it at one moment; then another sets the speed at once. Only the
+// last of the closes waits for the bytes, and it must be one of them.
+std::string closes_at_one_moment()
+{
+    const std::string fifo = LINK + ".fifo";
+    std::string one = std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:HEX wait:" +
+                      fifo + " close & ";
+    std::string round;
+    for (const char *hex : {"4501", "0101", "0101", "0000"})
+        round += std::string(one).replace(one.find("HEX"), 3, hex);
+    return "rm -f " + fifo + "; mkfifo " + fifo + "; for i in $(seq 20); do " + round +
+           "sleep 0.05; : > " + fifo + "; wait; " + SENDER + " " + LINK +
+           " termios:9600:8N1; sleep 0.11; done; rm -f " + fifo;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stress, Uart,
+    testing::Values(
+        // A change at once reaches the bytes still queued, whatever it changes.
+        uart_case{"flow_control_from_a_later_byte",
+                  sender({"termios:300:8N1", "write:45010101", "termios:300:8N1+crtscts",
+                          "write:01010000"}),
+                  1,
+                  {"  45 01 01 01 01 01 00 00  300 8N1 raw  !! speed 300, not 19200; settings "
+                   "changed from byte 2: 300 8N1 crtscts; RTS/CTS flow control\n"}},
+        uart_case{"break_between_frames",
+                  sender({"termios:19200:8N1", "write:" + FRAME, "break", "write:" + FRAME}),
+                  1,
+                  {CLEAN,
+                   "  break 250.0 ms           19200 8N1 raw  !! break: the controller receives "
+                   "a 00 with a framing error\n",
+                   "  45 01 01 01 01 01 00 00  19200 8N1 raw  !! follows a break within 100 ms: "
+                   "the controller counts its 00 as a byte\n"}},
+        uart_case{"output_suspended_in_a_frame",
+                  sender({"termios:1200:8N1", "write:" + FRAME + ":30", "flow:ooff", "sleep:300",
+                          "flow:oon"}),
+                  1,
+                  {"!! short frame: ", "panelsim: 29 frames received, 31 flagged\n"}},
+        uart_case{"stop_character_ahead_of_the_queue",
+                  sender({"termios:300:8N1", "write:45010101", "flow:ioff", "write:01010000"}),
+                  1,
+                  {"  45 13 01 01 01 01 01 00  300 8N1 raw  !! speed 300, not 19200\n",
+                   "  00                       300 8N1 raw  !! 1 byte left over; speed 300, not "
+                   "19200\n"}},
+        uart_case{"hung_up",
+                  sender({"termios:0:8N1", "write:" + FRAME}),
+                  1,
+                  {"  45 01 01 01 01 01 00 00  B0 8N1 raw  !! speed B0 (hung up: sent at 9600), "
+                   "not 19200\n"}},
+        uart_case{"closed_by_an_exec",
+                  sender({"termios:19200:8N1", "cloexec", "write:" + FRAME, "exec", SENDER, LINK,
+                          "termios:9600:8N1"}),
+                  0,
+                  {CLEAN, "panelsim: 1 frame received, 0 flagged\n"}},
+        uart_case{"open_during_a_last_close",
+                  {"--", "sh", "-c", open_during_a_close()},
+                  1,
+                  {"panelsim: 101 frames received, 1 flagged\n"}},
+        uart_case{"closes_at_one_moment",
+                  {"--", "sh", "-c", closes_at_one_moment()},
+                  0,
+                  {"panelsim: 20 frames received, 0 flagged\n"}}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// Frames written at once, then the speed changed at once: only what the
+// transmit buffer still holds leaves at the new speed. The line discipline
+// wakes a blocked writer when fewer than 256 bytes wait, so the write of
+// 8000 bytes returns with about 255 + 64 of them queued; a larger buffer
+// takes them all at once.
+struct buffer_case {
+    const char *name;
+    const char *size;
+    int least_flagged;
+    int most_flagged;
+};
+
+class Buffer : public testing::TestWithParam<buffer_case>
+{
+};
+
+TEST_P(Buffer, HoldsTheWriterBack)
+{
+    const auto &c = GetParam();
+    const outcome o =
+        run_panel({"-b", c.size, "--", SENDER, LINK, "termios:19200:8N1", "write:" + FRAME + ":1000",
+                   "termios:9600:8N1"});
+    int frames = -1;
+    int flagged = -1;
+    const std::size_t at = o.out.rfind("panelsim: ");
+    ASSERT_NE(at, std::string::npos) << o.err;
+    ASSERT_EQ(sscanf(o.out.c_str() + at, "panelsim: %d frames received, %d flagged", &frames,
+                     &flagged),
+              2);
+    EXPECT_EQ(frames, 1000);
+    EXPECT_GE(flagged, c.least_flagged);
+    EXPECT_LE(flagged, c.most_flagged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, Buffer,
+                         testing::Values(buffer_case{"page", "4096", 35, 45},
+                                         buffer_case{"large_page", "65536", 1000, 1000}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// A panel stopped for a while does not change the verdict: each byte is
+// timed by its write, which waits for the panel, not by when the panel got
+// to read it. Two halves 150 ms apart are two frames cut short.
+TEST(UartTiming, DoesNotDependOnThePanelsLuck)
+{
+    process p({PANELSIM, "-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "sleep:200",
+               "write:45010101", "sleep:150", "write:01010000"});
+    usleep(100000);
+    kill(p.pid(), SIGSTOP);
+    usleep(400000);
+    kill(p.pid(), SIGCONT);
+    const outcome o = p.wait(30000);
+    EXPECT_NE(o.out.find("  45 01 01 01              19200 8N1 raw  !! short frame: 4 of 8 bytes\n"
+                         "panel "),
+              std::string::npos)
+        << o.out;
+    EXPECT_NE(o.out.find("panelsim: 0 frames received, 2 flagged\n"), std::string::npos);
+}
+
+// A port that holds more than the send's 5 s bound of output, but drains,
+// is waited for: the frame of the host build's panel45 leaves whole after it.
+TEST(UartTiming, ABusyPortThatDrainsIsWaitedFor)
+{
+    const outcome o = run_panel(
+        {"-b", "16384", "--", "sh", "-c",
+         std::string(SENDER) + " " + PANEL_LINE + " termios:19200:8N1 write:46494c4c45520000:2047 " +
+             "sleep:1000 & sleep 0.2; " + HOST_PANEL45},
+        PANEL_LINE);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(CLEAN + "panelsim: 2048 frames received, 0 flagged\n"), std::string::npos)
+        << o.out.substr(o.out.size() > 300 ? o.out.size() - 300 : 0);
+}
+
+} // namespace
