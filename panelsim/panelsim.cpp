@@ -392,8 +392,19 @@ int main(int argc, char *argv[])
         perror("panelsim: openpty");
         return 2;
     }
+    // Another live panel's path is left alone, its link untouched.
     if (!o.at_ttys1 && !line.link(o.link)) {
-        if (errno == EEXIST)
+        if (errno == EBUSY && line.holder() > 0)
+            fprintf(stderr,
+                    "panelsim: %s is held by a running panel (pid %ld); stop it or choose another "
+                    "path with --link\n",
+                    o.link.c_str(), static_cast<long>(line.holder()));
+        else if (errno == EBUSY)
+            fprintf(stderr,
+                    "panelsim: %s is held by a running panel; stop it or choose another path "
+                    "with --link\n",
+                    o.link.c_str());
+        else if (errno == EEXIST)
             fprintf(stderr,
                     "panelsim: %s exists and is not a panel's link; remove it or choose another "
                     "with --link\n",

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -198,6 +199,64 @@ TEST(PanelUse, RefusesAPathThatIsNotItsLink)
     EXPECT_EQ(o.err,
               "panelsim: " + path +
                   " exists and is not a panel's link; remove it or choose another with --link\n");
+}
+
+// Where the link at LINK points; empty if there is none.
+std::string link_target()
+{
+    char target[4096];
+    const ssize_t n = readlink(LINK.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// A second panel asked for a live panel's line fails at once and names it;
+// the first panel's link stays its own, and its command's frame reaches it.
+TEST(PanelUse, LeavesALivePanelsLineAlone)
+{
+    // The second panel's words go to standard output, then its status and
+    // the first panel's pid.
+    const std::string second = std::string(PANELSIM) + " -l " + LINK +
+                               " -- true 2>&1; echo \"status $?, holder $PPID\"; " + SENDER + " " +
+                               LINK + " termios:19200:8N1 write:" + HEX45;
+    process p({PANELSIM, "-l", LINK, "--", "sh", "-c", second});
+    const outcome o = p.wait();
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("panelsim: 1 frame received, 0 flagged\n"), std::string::npos) << o.out;
+    const std::string said = "status 2, holder ";
+    const std::size_t at = o.out.find(said);
+    ASSERT_NE(at, std::string::npos) << o.out;
+    const std::string holder =
+        o.out.substr(at + said.size(), o.out.find('\n', at) - at - said.size());
+    EXPECT_NE(o.out.find("panelsim: " + LINK + " is held by a running panel (pid " + holder +
+                         "); stop it or choose another path with --link\n" + said),
+              std::string::npos)
+        << o.out;
+}
+
+// A panel killed outright leaves its link behind; the next one takes it over.
+TEST(PanelUse, TakesOverTheLinkOfAKilledPanel)
+{
+    {
+        process first({PANELSIM, "-l", LINK});
+        bool linked = false;
+        for (int i = 0; i < 1000 && !linked; i++) {
+            const std::string target = link_target();
+            linked = !target.empty() && first.holds_open(target, 0);
+            if (!linked)
+                usleep(10000);
+        }
+        ASSERT_TRUE(linked) << "the first panel never linked " << LINK;
+        kill(first.pid(), SIGKILL);
+        EXPECT_EQ(first.wait().status, 128 + SIGKILL);
+    }
+    ASSERT_NE(link_target(), "") << "no link left behind";
+    process next({PANELSIM, "-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45});
+    const outcome o = next.wait();
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
 }
 
 // Without a command nothing is watched: the panel cannot know the data bits
