@@ -25,6 +25,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+// The installed panel's default line names no build folder; the host build's
+// panel defaults to the line its copies of the programs open.
 #ifndef PANELSIM_LINK
 #define PANELSIM_LINK "/tmp/panelsim-ttyS1"
 #endif
@@ -357,8 +359,8 @@ pid_t start(const options &o, const pty_line &line, settings_watch &watch, int &
         fprintf(stderr, "panelsim: %s\n", started.error.c_str());
         if (started.status == LAUNCH_NO_TTYS1)
             fprintf(stderr,
-                    "panelsim: run it as root, or run the host build of the programs "
-                    "(they open %s) without --dev-ttyS1\n",
+                    "panelsim: run it as root, or run programs that open %s "
+                    "without --dev-ttyS1\n",
                     PANELSIM_LINK);
         status = started.status;
         return -1;

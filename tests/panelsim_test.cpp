@@ -13,7 +13,8 @@
 namespace
 {
 
-const std::string LINK = "/tmp/panelsim-test-line";
+// The tests' line, which the host build's copies of the programs open.
+const std::string LINK = LINE;
 
 struct panel_case {
     const char *name;
@@ -64,13 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, Panel,
     testing::Values(
         panel_case{"host_panel45",
-                   {"--", HOST_PANEL45},
+                   {"-l", LINK, "--", HOST_PANEL45},
                    0,
                    {"vfd_0x45 command\n", "  45 01 01 01 01 01 00 00  19200 8N1 raw\n",
                     "panelsim: 1 frame received, 0 flagged\n"},
                    ""},
         panel_case{"host_panelcmd_control_bytes",
-                   {"--", HOST_PANELCMD, "a", "d", "11", "13", "0"},
+                   {"-l", LINK, "--", HOST_PANELCMD, "a", "d", "11", "13", "0"},
                    0,
                    {"  0a 0d 11 13 00 00 00 00  19200 8N1 raw\n",
                     "panelsim: 1 frame received, 0 flagged\n"},
@@ -280,13 +281,20 @@ TEST(PanelUse, UnwatchedFramesAreNeverClean)
 // unprivileged user: its request cannot be read, so its frame is not clean.
 TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
 {
-    std::vector<std::string> argv = {PANELSIM,        "-l", LINK,         "--",
-                                     SENDER,          LINK, "undumpable", "termios:19200:7E1",
+    // The unprivileged user links its line in a folder made for it.
+    std::string dir = testing::TempDir() + "panelsim_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr) << dir;
+    const std::string link = dir + "/line";
+    std::vector<std::string> argv = {PANELSIM,        "-l", link,         "--",
+                                     SENDER,          link, "undumpable", "termios:19200:7E1",
                                      "write:" + HEX45};
-    if (geteuid() == 0)
+    if (geteuid() == 0) {
+        EXPECT_EQ(chown(dir.c_str(), 65534, 65534), 0);
         argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
     process p(argv);
     const outcome o = p.wait();
+    EXPECT_EQ(rmdir(dir.c_str()), 0) << "the panel left its link behind";
     if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0 || o.status == 126 ||
         o.status == 127)
         GTEST_SKIP() << o.err;
