@@ -7,8 +7,10 @@
 # spoiled, and records what the panel made of it. Writes BENCHMARKS.md.
 #
 # usage: bench/run.sh [BUILD_DIR [STATIC_BUILD_DIR]]
-#   BUILD_DIR defaults to build, as README builds it; a static build
-#   (-DPANEL_STATIC=ON, same PANEL_DEVICE) is timed too when given.
+#   BUILD_DIR defaults to build, as README builds it; a static build is
+#   timed too when given, configured with -DPANEL_STATIC=ON and BUILD_DIR's
+#   line (-DPANEL_DEVICE=BUILD_DIR/ttyS1 by default: each build folder has
+#   its own).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
@@ -25,7 +27,7 @@ cmds=("true" "$build/host/panel45 x" "$build/host/panel45" "sh -c 'stty -F $dev 
 if [[ -n ${2:-} ]]; then
   static=$(cd "$2" && pwd)
   [[ $(sed -n 's/^PANEL_DEVICE:STRING=//p' "$static/CMakeCache.txt") == "$dev" ]] ||
-    { echo "bench: $static opens another device than $build" >&2; exit 1; }
+    { echo "bench: $static opens another device than $build; configure it with -DPANEL_DEVICE=$dev" >&2; exit 1; }
   names+=("panel45 (static build)")
   cmds+=("$static/host/panel45")
 fi

@@ -128,8 +128,8 @@ pid_t start(const options &o, const pty_line &line, line_watch &watch, int &stat
         fprintf(stderr, "panelsim: %s\n", started.error.c_str());
         if (started.status == LAUNCH_NO_TTYS1)
             fprintf(stderr,
-                    "panelsim: run it as root, or run the host build of the programs "
-                    "(they open %s) without --dev-ttyS1\n",
+                    "panelsim: run it as root, or run programs that open %s without "
+                    "--dev-ttyS1\n",
                     PANELSIM_LINK);
         status = started.status;
         return -1;
@@ -200,8 +200,19 @@ int main(int argc, char *argv[])
         perror("panelsim: openpty");
         return 2;
     }
+    // Another live panel's path is left alone, its link untouched.
     if (!o.at_ttys1 && !line.link(o.link)) {
-        if (errno == EEXIST)
+        if (errno == EBUSY && line.holder() > 0)
+            fprintf(stderr,
+                    "panelsim: %s is held by a running panel (pid %ld); stop it or choose another "
+                    "path with --link\n",
+                    o.link.c_str(), static_cast<long>(line.holder()));
+        else if (errno == EBUSY)
+            fprintf(stderr,
+                    "panelsim: %s is held by a running panel; stop it or choose another path "
+                    "with --link\n",
+                    o.link.c_str());
+        else if (errno == EEXIST)
             fprintf(stderr,
                     "panelsim: %s exists and is not a panel's link; remove it or choose another "
                     "with --link\n",

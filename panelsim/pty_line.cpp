@@ -53,7 +53,15 @@ bool pty_line::open()
 
 bool pty_line::link(const std::string &path)
 {
-    // A link into /dev/pts is a line's link, live or left behind.
+    if (held_ != path) {
+        unlink();
+        held_.clear();
+        if (!lock_.take(path))
+            return false;
+        held_ = path;
+    }
+    // Nobody else holds the path: a link into /dev/pts is one left behind
+    // by a line that has ended.
     if (link_target(path).rfind("/dev/pts/", 0) == 0)
         (void)::unlink(path.c_str());
     if (symlink(slave_path_.c_str(), path.c_str()) != 0)

@@ -6,16 +6,21 @@
 // through tcgetattr on the master (which on Linux reports the slave's
 // settings), the line settings they were sent under. The line keeps a slave
 // descriptor of its own, so the line stays up while programs open and close
-// it.
+// it. A line that is linked at a path holds that path (line_lock) until it
+// is destroyed, so that no other line takes over its link meanwhile.
 //
 // open        create the pair; the line starts with the system's defaults
-// link        make the slave reachable at a path through a symbolic link
+// link        hold a path and make the slave reachable there through a symbolic link
+// unlink      remove the line's own link; the path stays held
+// holder      after a link refused because the path is held: the holder's pid
 // settings    the slave's line settings, as they are now
 // configure   set the slave's line settings, as an earlier user might
 // read        what arrived on the line, waiting a bounded time for it
 // drain       everything that arrives until the line has been quiet a while
 #ifndef PTY_LINE_H
 #define PTY_LINE_H
+
+#include "line_lock.h"
 
 #include <cstdint>
 #include <span>
@@ -35,11 +40,15 @@ class pty_line
     // Creates the pseudo-terminal pair; false with errno set on failure.
     [[nodiscard]] bool open();
 
-    // Makes the slave reachable at path. A symbolic link into /dev/pts (one
-    // left by an earlier line) is replaced; anything else there is refused
-    // with EEXIST. The link is removed again by unlink or the destructor.
+    // Holds path and makes the slave reachable there. While another live
+    // line holds the path, nothing is touched and the call fails with EBUSY
+    // (holder() tells who). A symbolic link into /dev/pts, left by a line
+    // that has ended, is replaced; anything else there is refused with
+    // EEXIST. The link is removed again by unlink or the destructor, the
+    // hold only by the destructor.
     [[nodiscard]] bool link(const std::string &path);
     void unlink();
+    [[nodiscard]] pid_t holder() const { return lock_.holder(); }
 
     [[nodiscard]] int master() const { return master_; }
     [[nodiscard]] int slave() const { return slave_; }
@@ -61,6 +70,10 @@ class pty_line
     int slave_ = -1;
     std::string slave_path_;
     std::string link_;
+    // Declared last, so released last: the link is gone before the path is
+    // free for another line.
+    line_lock lock_;
+    std::string held_; // the path lock_ holds
 };
 
 #endif

@@ -52,13 +52,17 @@ std::vector<std::string> command(const std::string &program, const std::vector<s
 class E2E : public testing::Test
 {
   protected:
+    // The line takes the device path as a panel does: never while a live
+    // panel holds it, and it removes only its own link again.
     void SetUp() override
     {
-        ::unlink(cfg.device.c_str());
         ASSERT_TRUE(line.open()) << strerror(errno);
-        ASSERT_TRUE(line.link(cfg.device)) << cfg.device << ": " << strerror(errno);
+        ASSERT_TRUE(line.link(cfg.device))
+            << cfg.device << ": "
+            << (errno == EBUSY ? "held by a running panel (pid " + std::to_string(line.holder()) +
+                                     "); stop it, or wait for the tests that use it"
+                               : strerror(errno));
     }
-    void TearDown() override { ::unlink(cfg.device.c_str()); }
 
     // What reaches the line until it has been quiet for a while.
     bytes received() { return line.drain(300); }
@@ -213,9 +217,11 @@ TEST_P(Failures, AreReportedWithStatusOne)
 {
     const auto &c = GetParam();
     line.unlink();
+    // The line still holds the path: a file made here is ours, and removed
+    // again at the end.
     if (c.regular_file) {
-        const int fd = ::open(cfg.device.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
+        const int fd = ::open(cfg.device.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0644);
+        ASSERT_GE(fd, 0) << cfg.device << ": " << strerror(errno);
         close(fd);
     }
     const auto &program = c.cmd ? cfg.panelcmd : cfg.panel45;
@@ -240,6 +246,7 @@ TEST_P(Failures, AreReportedWithStatusOne)
     if (c.regular_file) {
         ASSERT_EQ(stat(cfg.device.c_str(), &st), 0);
         EXPECT_EQ(st.st_size, 0);
+        EXPECT_EQ(::unlink(cfg.device.c_str()), 0);
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fcntl.h>
 #include <string>
 #include <unistd.h>
@@ -12,7 +13,8 @@
 namespace
 {
 
-const std::string LINK = "/tmp/panelsim-test-line";
+// The tests' line, which the host build's copies of the programs open.
+const std::string LINK = LINE;
 
 struct panel_case {
     const char *name;
@@ -63,13 +65,13 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, Panel,
     testing::Values(
         panel_case{"host_panel45",
-                   {"--", HOST_PANEL45},
+                   {"-l", LINK, "--", HOST_PANEL45},
                    0,
                    {"vfd_0x45 command\n", "  45 01 01 01 01 01 00 00  19200 8N1 raw\n",
                     "panelsim: 1 frame received, 0 flagged\n"},
                    ""},
         panel_case{"host_panelcmd_control_bytes",
-                   {"--", HOST_PANELCMD, "a", "d", "11", "13", "0"},
+                   {"-l", LINK, "--", HOST_PANELCMD, "a", "d", "11", "13", "0"},
                    0,
                    {"  0a 0d 11 13 00 00 00 00  19200 8N1 raw\n",
                     "panelsim: 1 frame received, 0 flagged\n"},
@@ -200,6 +202,64 @@ TEST(PanelUse, RefusesAPathThatIsNotItsLink)
                   " exists and is not a panel's link; remove it or choose another with --link\n");
 }
 
+// Where the link at LINK points; empty if there is none.
+std::string link_target()
+{
+    char target[4096];
+    const ssize_t n = readlink(LINK.c_str(), target, sizeof target);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// A second panel asked for a live panel's line fails at once and names it;
+// the first panel's link stays its own, and its command's frame reaches it.
+TEST(PanelUse, LeavesALivePanelsLineAlone)
+{
+    // The second panel's words go to standard output, then its status and
+    // the first panel's pid.
+    const std::string second = std::string(PANELSIM) + " -l " + LINK +
+                               " -- true 2>&1; echo \"status $?, holder $PPID\"; " + SENDER + " " +
+                               LINK + " termios:19200:8N1 write:" + HEX45;
+    process p({PANELSIM, "-l", LINK, "--", "sh", "-c", second});
+    const outcome o = p.wait();
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("panelsim: 1 frame received, 0 flagged\n"), std::string::npos) << o.out;
+    const std::string said = "status 2, holder ";
+    const std::size_t at = o.out.find(said);
+    ASSERT_NE(at, std::string::npos) << o.out;
+    const std::string holder =
+        o.out.substr(at + said.size(), o.out.find('\n', at) - at - said.size());
+    EXPECT_NE(o.out.find("panelsim: " + LINK + " is held by a running panel (pid " + holder +
+                         "); stop it or choose another path with --link\n" + said),
+              std::string::npos)
+        << o.out;
+}
+
+// A panel killed outright leaves its link behind; the next one takes it over.
+TEST(PanelUse, TakesOverTheLinkOfAKilledPanel)
+{
+    {
+        process first({PANELSIM, "-l", LINK});
+        bool linked = false;
+        for (int i = 0; i < 1000 && !linked; i++) {
+            const std::string target = link_target();
+            linked = !target.empty() && first.holds_open(target, 0);
+            if (!linked)
+                usleep(10000);
+        }
+        ASSERT_TRUE(linked) << "the first panel never linked " << LINK;
+        kill(first.pid(), SIGKILL);
+        EXPECT_EQ(first.wait().status, 128 + SIGKILL);
+    }
+    ASSERT_NE(link_target(), "") << "no link left behind";
+    process next({PANELSIM, "-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45});
+    const outcome o = next.wait();
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
+}
+
 // Without a command nothing is watched: the panel cannot know the data bits
 // and parity a program asked for, and says so on every frame.
 TEST(PanelUse, UnwatchedFramesAreNeverClean)
@@ -221,13 +281,20 @@ TEST(PanelUse, UnwatchedFramesAreNeverClean)
 // unprivileged user: its request cannot be read, so its frame is not clean.
 TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
 {
-    std::vector<std::string> argv = {PANELSIM,        "-l", LINK,         "--",
-                                     SENDER,          LINK, "undumpable", "termios:19200:7E1",
+    // The unprivileged user links its line in a folder made for it.
+    std::string dir = testing::TempDir() + "panelsim_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir.data()), nullptr) << dir;
+    const std::string link = dir + "/line";
+    std::vector<std::string> argv = {PANELSIM,        "-l", link,         "--",
+                                     SENDER,          link, "undumpable", "termios:19200:7E1",
                                      "write:" + HEX45};
-    if (geteuid() == 0)
+    if (geteuid() == 0) {
+        EXPECT_EQ(chown(dir.c_str(), 65534, 65534), 0);
         argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    }
     process p(argv);
     const outcome o = p.wait();
+    EXPECT_EQ(rmdir(dir.c_str()), 0) << "the panel left its link behind";
     if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0 || o.status == 126 ||
         o.status == 127)
         GTEST_SKIP() << o.err;
