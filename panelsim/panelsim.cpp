@@ -6,6 +6,7 @@
 #include "launch.h"
 #include "options.h"
 #include "panel.h"
+#include "procs.h"
 #include "pty_line.h"
 #include "report.h"
 #include "vcd.h"
@@ -51,18 +52,21 @@ void reap(run_state &r)
 }
 
 // SIGINT, SIGTERM or SIGHUP. Without a command it ends the run. With one,
-// the command gets it too and no call of its is held any more: the run ends
-// as the command does. A second one ends the run at once.
-void interrupted(panel &p, run_state &r, int sig)
+// the command and all it started get it too, unless it came from the
+// terminal, which gave it to them already; no call of theirs is held any
+// more, and the run ends as they do. A second one ends the run at once.
+void interrupted(panel &p, run_state &r, const signalfd_siginfo &si)
 {
+    const int sig = static_cast<int>(si.ssi_signo);
     if (r.child < 0 || r.interrupt != 0) {
         r.done = true;
         r.interrupt = r.child < 0 ? 0 : sig;
         return;
     }
     r.interrupt = sig;
-    if (r.child > 0)
-        (void)kill(r.child, sig);
+    if (si.ssi_code == SI_USER || si.ssi_code == SI_QUEUE)
+        for (const pid_t pid : descendants(getpid()))
+            (void)kill(pid, sig);
     p.let_go();
 }
 
@@ -74,7 +78,7 @@ void on_signal(panel &p, run_state &r, int sigfd)
     if (si.ssi_signo == SIGCHLD)
         reap(r);
     else
-        interrupted(p, r, static_cast<int>(si.ssi_signo));
+        interrupted(p, r, si);
 }
 
 void on_call(panel &p, line_watch &watch)

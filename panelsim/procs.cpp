@@ -176,3 +176,33 @@ pid_t thread_group(pid_t tid)
     fclose(f);
     return tgid;
 }
+
+std::vector<pid_t> descendants(pid_t pid)
+{
+    // Every process and its parent, from the field after the command name.
+    std::vector<std::pair<pid_t, pid_t>> parent_of;
+    DIR *dir = opendir("/proc");
+    if (dir == nullptr)
+        return {};
+    while (const dirent *e = readdir(dir)) {
+        const pid_t p = number(e->d_name);
+        FILE *f = p > 0 ? fopen(proc(p, "stat").c_str(), "re") : nullptr;
+        if (f == nullptr)
+            continue;
+        char text[512] = {};
+        const std::size_t n = fread(text, 1, sizeof text - 1, f);
+        fclose(f);
+        const char *after = n > 0 ? strrchr(text, ')') : nullptr;
+        int ppid = 0;
+        if (after != nullptr && sscanf(after + 1, " %*c %d", &ppid) == 1)
+            parent_of.emplace_back(p, ppid);
+    }
+    closedir(dir);
+    std::vector<pid_t> found = {pid};
+    for (std::size_t i = 0; i < found.size(); i++)
+        for (const auto &[p, ppid] : parent_of)
+            if (ppid == found[i])
+                found.push_back(p);
+    found.erase(found.begin());
+    return found;
+}

@@ -20,6 +20,7 @@
 // read_string    a NUL-terminated string out of a process
 // dup_fd         a descriptor of ours on the file a process's descriptor is open on
 // thread_group   the process a thread belongs to
+// descendants    the processes started from a process, and theirs
 #ifndef PROCS_H
 #define PROCS_H
 
@@ -59,5 +60,6 @@ struct holder {
 [[nodiscard]] int dup_fd(pid_t pid, int fd);
 
 [[nodiscard]] pid_t thread_group(pid_t tid);
+[[nodiscard]] std::vector<pid_t> descendants(pid_t pid);
 
 #endif

@@ -260,6 +260,44 @@ TEST(PanelUse, TakesOverTheLinkOfAKilledPanel)
     EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
 }
 
+// Asked to stop, the panel passes the signal on to the command, holds none
+// of its calls any more, and ends with its summary, as a shell expects of
+// a program the signal ended.
+struct stop_case {
+    const char *name;
+    int signal;
+    std::string command; // run by sh after a clean frame
+    std::string summary;
+};
+
+class Stopped : public testing::TestWithParam<stop_case>
+{
+};
+
+TEST_P(Stopped, EndsTheRunWithItsSummary)
+{
+    const auto &c = GetParam();
+    process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
+               std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 + "; " +
+                   c.command});
+    usleep(500000);
+    kill(p.pid(), c.signal);
+    const outcome o = p.wait(10000);
+    EXPECT_EQ(o.status, 128 + c.signal) << o.err;
+    EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find(c.summary), std::string::npos) << o.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, Stopped,
+    testing::Values(stop_case{"term_while_the_command_sleeps", SIGTERM, "sleep 30",
+                              "panelsim: 1 frame received, 0 flagged\n"},
+                    // 100 frames at 300 baud: their last close is held for 27 s.
+                    stop_case{"interrupt_during_a_held_close", SIGINT,
+                              std::string(SENDER) + " " + LINK + " termios:300:8N1 write:00:800",
+                              "panelsim: 101 frames received, 100 flagged\n"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
 // Without a command nothing is watched: the panel cannot know the data bits
 // and parity a program asked for, and says so on every frame.
 TEST(PanelUse, UnwatchedFramesAreNeverClean)
