@@ -95,15 +95,14 @@ void on_call(panel &p, line_watch &watch)
 // the summary.
 void watch_line(panel &p, line_watch &watch, const pty_line &line, run_state &r, int sigfd)
 {
-    std::vector<pollfd> fds;
     while (!r.done) {
         p.release();
         // Reports come out whenever the panel has nothing else to do.
         fflush(stdout);
         const long long wait = p.next_due();
-        fds = {{p.has_room() ? line.master() : -1, POLLIN, 0},
-               {sigfd, POLLIN, 0},
-               {watch.fd(), POLLIN, 0}};
+        std::vector<pollfd> fds = {{p.has_room() ? line.master() : -1, POLLIN, 0},
+                                   {sigfd, POLLIN, 0},
+                                   {watch.fd(), POLLIN, 0}};
         p.waited_on(fds);
         timespec timeout{};
         timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);

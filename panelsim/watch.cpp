@@ -137,11 +137,11 @@ void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
     const tty_request *r = find_request(static_cast<unsigned>(args[1]));
     if (r == nullptr)
         return;
-    const tell line = is_line(call.pid, static_cast<long long>(args[0]), line_);
-    if (line == tell::no)
+    const tell on_line = is_line(call.pid, static_cast<long long>(args[0]), line_);
+    if (on_line == tell::no)
         return;
     const bool sets = record_size(r->op) > 0;
-    if (line == tell::cannot) {
+    if (on_line == tell::cannot) {
         // Perhaps the line: a drain is waited for, a change not seen.
         if (r->op == tty_op::drain || r->drain_first)
             call.kind = line_call::drain;
@@ -203,8 +203,8 @@ void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
 
 void line_watch::write_call(line_call &call, const call_abi &abi, const std::uint64_t *args) const
 {
-    const int fd = static_cast<int>(args[0]);
-    if (is_line(call.pid, fd, line_) != tell::yes)
+    const int desc = static_cast<int>(args[0]);
+    if (is_line(call.pid, desc, line_) != tell::yes)
         return;
     if (abi.call == watched_call::write) {
         call.data.push_back({args[1], static_cast<std::size_t>(args[2])});
@@ -222,7 +222,7 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
         }
     }
     call.kind = line_call::write;
-    const long flags = fd_flags(call.pid, fd);
+    const long flags = fd_flags(call.pid, desc);
     call.nonblocking = flags >= 0 && (flags & O_NONBLOCK) != 0;
 }
 
@@ -242,7 +242,11 @@ void line_watch::close_call(line_call &call, const call_abi &abi, const std::uin
 {
     // Which descriptors the call closes.
     std::vector<int> closing;
-    const auto fds = [&] { return open_fds(call.pid); };
+    const std::vector<int> open = abi.call == watched_call::close ||
+                                          abi.call == watched_call::dup2 ||
+                                          abi.call == watched_call::dup3
+                                      ? std::vector<int>{}
+                                      : open_fds(call.pid);
     switch (abi.call) {
     case watched_call::close:
         closing.push_back(static_cast<int>(args[0]));
@@ -254,21 +258,22 @@ void line_watch::close_call(line_call &call, const call_abi &abi, const std::uin
         break;
     case watched_call::close_range:
         if ((args[2] & CLOSE_RANGE_CLOEXEC_ONLY) == 0)
-            for (const int fd : fds())
-                if (static_cast<std::uint64_t>(fd) >= args[0] &&
-                    static_cast<std::uint64_t>(fd) <= (args[1] & 0xffffffffU))
-                    closing.push_back(fd);
+            std::copy_if(open.begin(), open.end(), std::back_inserter(closing), [&](int d) {
+                return static_cast<std::uint64_t>(d) >= args[0] &&
+                       static_cast<std::uint64_t>(d) <= (args[1] & 0xffffffffU);
+            });
         break;
     case watched_call::exit_group:
-        closing = fds();
+        closing = open;
         break;
     default: // an exec closes what is marked close-on-exec
-        for (const int fd : fds())
-            if (const long flags = fd_flags(call.pid, fd); flags >= 0 && (flags & O_CLOEXEC))
-                closing.push_back(fd);
+        std::copy_if(open.begin(), open.end(), std::back_inserter(closing), [&](int d) {
+            const long flags = fd_flags(call.pid, d);
+            return flags >= 0 && (flags & O_CLOEXEC) != 0;
+        });
     }
     // A descriptor that may not be looked into may be the line.
-    std::erase_if(closing, [&](int fd) { return is_line(call.pid, fd, line_) == tell::no; });
+    std::erase_if(closing, [&](int d) { return is_line(call.pid, d, line_) == tell::no; });
     if (!closing.empty() && last(call.pid, closing))
         call.kind = line_call::last_close;
 }
@@ -280,8 +285,8 @@ void line_watch::close_call(line_call &call, const call_abi &abi, const std::uin
 bool line_watch::last(pid_t tid, const std::vector<int> &closing)
 {
     const pid_t pid = thread_group(tid);
-    for (const int fd : closing)
-        closing_.push_back({tid, pid, fd});
+    std::transform(closing.begin(), closing.end(), std::back_inserter(closing_),
+                   [&](int d) { return closing_fd{tid, pid, d}; });
     const std::vector<holder> holders = line_holders(line_);
     // A close that is no longer seen has run.
     std::erase_if(closing_, [&](const closing_fd &c) {

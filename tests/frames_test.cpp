@@ -49,9 +49,8 @@ class Settings : public testing::TestWithParam<settings_case>
 
 std::vector<std::string> texts(const std::vector<fault> &faults)
 {
-    std::vector<std::string> t;
-    for (const auto &f : faults)
-        t.push_back(f.text);
+    std::vector<std::string> t(faults.size());
+    std::transform(faults.begin(), faults.end(), t.begin(), [](const fault &f) { return f.text; });
     return t;
 }
 
