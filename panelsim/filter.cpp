@@ -96,10 +96,12 @@ const calls_by_number &known_calls()
     static const calls_by_number calls = [] {
         calls_by_number all;
         for (const abi &a : FAMILY) {
-            const std::uint32_t token = a.token == SCMP_ARCH_NATIVE ? seccomp_arch_native() : a.token;
+            const std::uint32_t token =
+                a.token == SCMP_ARCH_NATIVE ? seccomp_arch_native() : a.token;
             const auto add = [&](const char *name, watched_call call, bool time64) {
                 // A 32-bit ABI's "select" is the old one, with its arguments in a record.
-                if (call == watched_call::select && a.long_bytes == 4 && strcmp(name, "select") == 0)
+                if (call == watched_call::select && a.long_bytes == 4 &&
+                    strcmp(name, "select") == 0)
                     return;
                 const int nr = seccomp_syscall_resolve_name_arch(token, name);
                 if (nr >= 0)
@@ -184,11 +186,12 @@ int watch_install(bool flow, std::string &why)
     // Once taken, a call's wait ends only with the call or a fatal signal: a
     // write whose bytes the panel has begun to take cannot be restarted and
     // send them twice. Older kernels lack the flag.
-    long fd = syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
-                      SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_WAIT_KILLABLE_RECV,
-                      &fprog);
+    long fd =
+        syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER,
+                SECCOMP_FILTER_FLAG_NEW_LISTENER | SECCOMP_FILTER_FLAG_WAIT_KILLABLE_RECV, &fprog);
     if (fd < 0 && errno == EINVAL)
-        fd = syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &fprog);
+        fd =
+            syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &fprog);
     if (fd < 0) {
         why = strerror(errno);
         return -1;

@@ -52,7 +52,8 @@ bool line_settings::same_to_controller(const line_settings &o) const
         return std::make_pair(s.cflag & CRTSCTS, s.iflag & (IXON | IXOFF));
     };
     return known == o.known && baud == o.baud && data_bits == o.data_bits && parity == o.parity &&
-           stop_bits == o.stop_bits && (oflag & OPOST) == (o.oflag & OPOST) && flow(*this) == flow(o);
+           stop_bits == o.stop_bits && (oflag & OPOST) == (o.oflag & OPOST) &&
+           flow(*this) == flow(o);
 }
 
 long long line_settings::char_ns() const
@@ -123,10 +124,10 @@ line_report frame_monitor::report() const
         return !b.settings.same_to_controller(r.settings);
     });
     if (changed != pending_.end()) {
-        r.problems.push_back({"settings_changed",
-                              "settings changed from byte " +
-                                  std::to_string(changed - pending_.begin() + 1) + ": " +
-                                  describe(changed->settings)});
+        r.problems.push_back(
+            {"settings_changed", "settings changed from byte " +
+                                     std::to_string(changed - pending_.begin() + 1) + ": " +
+                                     describe(changed->settings)});
         for (auto &f : settings_faults(changed->settings))
             if (std::find(r.problems.begin(), r.problems.end(), f) == r.problems.end())
                 r.problems.push_back(std::move(f));
@@ -181,8 +182,7 @@ std::vector<line_report> frame_monitor::take(const line_break &b)
     r.settings = b.settings;
     r.problems.push_back(BREAK_RECEIVED);
     if (b.lost > 0)
-        r.problems.push_back({"break", std::to_string(b.lost) +
-                                           (b.lost == 1 ? " byte" : " bytes") +
+        r.problems.push_back({"break", std::to_string(b.lost) + (b.lost == 1 ? " byte" : " bytes") +
                                            " sent into the break, lost"});
     out.push_back(std::move(r));
     break_end_ = b.end_ns;
@@ -201,9 +201,9 @@ std::vector<line_report> frame_monitor::cut(std::size_t discarded, long long now
 {
     if (discarded == 0)
         return {};
-    const fault why = {"flushed", "cut short by a flush of output: " +
-                                      std::to_string(pending_.size()) + " of 8 bytes sent, " +
-                                      std::to_string(discarded) + " discarded"};
+    const fault why = {"flushed",
+                       "cut short by a flush of output: " + std::to_string(pending_.size()) +
+                           " of 8 bytes sent, " + std::to_string(discarded) + " discarded"};
     if (pending_.empty()) {
         line_report r;
         r.time_ns = now_ns;
@@ -219,10 +219,10 @@ std::vector<line_report> frame_monitor::cut(std::size_t discarded, long long now
 std::vector<line_report> frame_monitor::flush()
 {
     const std::size_t n = pending_.size();
-    return end_burst(frames_in_burst_ == 0
-                         ? fault{"cut_short", "short frame: " + std::to_string(n) + " of 8 bytes"}
-                         : fault{"left_over", std::to_string(n) + (n == 1 ? " byte" : " bytes") +
-                                                  " left over"});
+    return end_burst(
+        frames_in_burst_ == 0
+            ? fault{"cut_short", "short frame: " + std::to_string(n) + " of 8 bytes"}
+            : fault{"left_over", std::to_string(n) + (n == 1 ? " byte" : " bytes") + " left over"});
 }
 
 long long frame_monitor::deadline_ns() const

@@ -98,7 +98,7 @@ struct line_report {
     long long time_ns = 0;     // when the first byte started to leave, or the break began
     long long duration_ns = 0; // a break: how long the line was low
     std::vector<std::uint8_t> bytes;
-    line_settings settings;    // those of the first byte
+    line_settings settings;      // those of the first byte
     std::vector<fault> problems; // empty: a clean frame
 };
 

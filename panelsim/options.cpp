@@ -44,14 +44,11 @@ void usage(std::FILE *to)
 
 int parse(int argc, char *argv[], options &o)
 {
-    const option longopts[] = {{"link", required_argument, nullptr, 'l'},
-                               {"dev-ttyS1", no_argument, nullptr, 'd'},
-                               {"at-arrival", no_argument, nullptr, 'a'},
-                               {"buffer", required_argument, nullptr, 'b'},
-                               {"json", no_argument, nullptr, 'j'},
-                               {"vcd", required_argument, nullptr, 'v'},
-                               {"help", no_argument, nullptr, 'h'},
-                               {nullptr, 0, nullptr, 0}};
+    const option longopts[] = {
+        {"link", required_argument, nullptr, 'l'}, {"dev-ttyS1", no_argument, nullptr, 'd'},
+        {"at-arrival", no_argument, nullptr, 'a'}, {"buffer", required_argument, nullptr, 'b'},
+        {"json", no_argument, nullptr, 'j'},       {"vcd", required_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},       {nullptr, 0, nullptr, 0}};
     bool link_given = false;
     for (int c; (c = getopt_long(argc, argv, "+l:dab:jv:h", longopts, nullptr)) != -1;) {
         switch (c) {

@@ -25,8 +25,8 @@ class output_processor
   public:
     // Appends to out what the bytes of in become under s, as far as room
     // bytes allow; returns how many bytes of in were consumed.
-    std::size_t process(std::span<const std::uint8_t> in, std::size_t room,
-                        const line_settings &s, std::vector<std::uint8_t> &out);
+    std::size_t process(std::span<const std::uint8_t> in, std::size_t room, const line_settings &s,
+                        std::vector<std::uint8_t> &out);
 
   private:
     // What one character becomes: appends it and returns true, or returns

@@ -73,8 +73,7 @@ void panel::take_in()
 {
     std::uint8_t buf[4096];
     ssize_t n;
-    while (wire_.room() > 0 &&
-           (n = line_.read({buf, std::min(sizeof buf, wire_.room())}, 0)) > 0) {
+    while (wire_.room() > 0 && (n = line_.read({buf, std::min(sizeof buf, wire_.room())}, 0)) > 0) {
         if (blind_ || !wire_.settings().known)
             follow_line();
         (void)wire_.take({buf, static_cast<std::size_t>(n)}, now());

@@ -41,7 +41,7 @@
 
 struct panel_options {
     wire_options wire;
-    bool blind = false;    // nothing is watched: no settings are known
+    bool blind = false;     // nothing is watched: no settings are known
     long long start_ns = 0; // the panel's start on the monotonic clock
 };
 

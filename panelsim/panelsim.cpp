@@ -31,9 +31,9 @@ namespace
 
 // The command, what it started, and how the run ends.
 struct run_state {
-    pid_t child = -1;   // -1: no command
-    int status = 0;     // the command's exit status
-    int interrupt = 0;  // the signal that asked the panel to stop, if any
+    pid_t child = -1;  // -1: no command
+    int status = 0;    // the command's exit status
+    int interrupt = 0; // the signal that asked the panel to stop, if any
     bool done = false;
 };
 
@@ -254,8 +254,7 @@ int main(int argc, char *argv[])
     fflush(notices);
     const long long start_ns = monotonic_ns();
     reporter out(stdout, o.json, start_ns);
-    panel p(line, watch, out, vcd,
-            {{o.buffer, o.at_arrival}, watch.fd() < 0, start_ns});
+    panel p(line, watch, out, vcd, {{o.buffer, o.at_arrival}, watch.fd() < 0, start_ns});
     watch_line(p, watch, line, r, sigfd);
     return outcome(r, out);
 }

@@ -23,7 +23,7 @@ constexpr short SET_READY[3] = {READ_SET, WRITE_SET, EXCEPT_SET};
 // Bit fd of a select set, in words of `word` bytes in this processor's order.
 std::size_t bit_byte(int fd, unsigned word)
 {
-    const std::size_t bits = word * 8U;
+    const std::size_t bits = std::size_t{word} * 8;
     const std::size_t w = static_cast<std::size_t>(fd) / bits;
     const std::size_t in_word = (static_cast<std::size_t>(fd) % bits) / 8;
 #if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
@@ -40,7 +40,7 @@ bool is_set(const std::vector<unsigned char> &set, int fd, unsigned word)
 
 std::size_t set_bytes(std::size_t n, unsigned word)
 {
-    const std::size_t bits = word * 8U;
+    const std::size_t bits = std::size_t{word} * 8;
     return (n + bits - 1) / bits * word;
 }
 
@@ -156,14 +156,15 @@ bool held_wait::read_time(const line_call &call, long long now_ns)
     }
     const unsigned bytes = call.wait.abi.time_bytes;
     unsigned char t[16] = {};
-    if (read_memory(call.pid, at, t, 2 * bytes) != 0)
+    if (read_memory(call.pid, at, t, std::size_t{2} * bytes) != 0)
         return false;
     const long long sec = field(t, bytes);
     const long long part = field(t + bytes, bytes);
     const long long ns = call.wait.form == watched_call::select ? part * 1000 : part;
     if (sec < 0 || ns < 0)
         return false; // the kernel refuses it
-    deadline_ = sec > (NEVER - now_ns) / 1000000000LL - 1 ? NEVER : now_ns + sec * 1000000000LL + ns;
+    deadline_ =
+        sec > (NEVER - now_ns) / 1000000000LL - 1 ? NEVER : now_ns + sec * 1000000000LL + ns;
     return true;
 }
 
@@ -207,7 +208,7 @@ bool held_wait::others_ready()
 short held_wait::ready(const entry &e, bool line_writable) const
 {
     if (e.line)
-        return line_writable ? static_cast<short>(e.events & ASK_OUTPUT) : 0;
+        return line_writable ? static_cast<short>(e.events & ASK_OUTPUT) : short{0};
     if (e.other < 0)
         return 0;
     return others_[static_cast<std::size_t>(e.other)].revents;
@@ -229,8 +230,8 @@ int held_wait::write_poll(bool line_writable, long long &count)
     std::vector<pollfd> out;
     for (const entry &e : entries_) {
         // Errors and hang-ups are reported whether asked for or not.
-        const short r = static_cast<short>(
-            ready(e, line_writable) & (e.events | POLLERR | POLLHUP | POLLNVAL));
+        const short r =
+            static_cast<short>(ready(e, line_writable) & (e.events | POLLERR | POLLHUP | POLLNVAL));
         out.push_back({e.fd, e.events, r});
         count += r != 0 ? 1 : 0;
     }
@@ -270,5 +271,5 @@ int held_wait::write_time(long long now_ns)
     unsigned char t[16] = {};
     put_field(t, bytes, left / 1000000000LL);
     put_field(t + bytes, bytes, call_.wait.form == watched_call::select ? part / 1000 : part);
-    return write_memory(call_.pid, at, t, 2 * bytes);
+    return write_memory(call_.pid, at, t, std::size_t{2} * bytes);
 }

@@ -31,7 +31,8 @@ std::string proc(pid_t pid, const char *what)
 // The remote address, as a pointer: an address in the watched program, not in ours.
 void *remote(std::uint64_t addr)
 {
-    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(addr)); // NOLINT(performance-no-int-to-ptr)
+    return reinterpret_cast<void *>(
+        static_cast<std::uintptr_t>(addr)); // NOLINT(performance-no-int-to-ptr)
 }
 
 } // namespace
@@ -192,10 +193,10 @@ std::vector<pid_t> descendants(pid_t pid)
         char text[512] = {};
         const std::size_t n = fread(text, 1, sizeof text - 1, f);
         fclose(f);
+        // ") S PPID ...": the state, then the parent.
         const char *after = n > 0 ? strrchr(text, ')') : nullptr;
-        int ppid = 0;
-        if (after != nullptr && sscanf(after + 1, " %*c %d", &ppid) == 1)
-            parent_of.emplace_back(p, ppid);
+        if (after != nullptr && strlen(after) > 4)
+            parent_of.emplace_back(p, static_cast<pid_t>(strtol(after + 4, nullptr, 10)));
     }
     closedir(dir);
     std::vector<pid_t> found = {pid};

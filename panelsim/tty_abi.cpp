@@ -17,24 +17,17 @@ namespace
 {
 
 constexpr tty_request REQUESTS[] = {
-    {TCSETS, tty_op::set_termios, false},
-    {TCSETSW, tty_op::set_termios, true},
+    {TCSETS, tty_op::set_termios, false},   {TCSETSW, tty_op::set_termios, true},
     {TCSETSF, tty_op::set_termios, true},
 #ifdef TCSETS2
-    {TCSETS2, tty_op::set_termios2, false},
-    {TCSETSW2, tty_op::set_termios2, true},
+    {TCSETS2, tty_op::set_termios2, false}, {TCSETSW2, tty_op::set_termios2, true},
     {TCSETSF2, tty_op::set_termios2, true},
 #endif
-    {TCSETA, tty_op::set_termio, false},
-    {TCSETAW, tty_op::set_termio, true},
-    {TCSETAF, tty_op::set_termio, true},
-    {TCSBRK, tty_op::drain, false},
-    {TCSBRKP, tty_op::brk, false},
-    {TIOCSBRK, tty_op::break_on, false},
-    {TIOCCBRK, tty_op::break_off, false},
-    {TCFLSH, tty_op::flush, false},
-    {TCXONC, tty_op::flow, false},
-    {TIOCOUTQ, tty_op::outq, false},
+    {TCSETA, tty_op::set_termio, false},    {TCSETAW, tty_op::set_termio, true},
+    {TCSETAF, tty_op::set_termio, true},    {TCSBRK, tty_op::drain, false},
+    {TCSBRKP, tty_op::brk, false},          {TIOCSBRK, tty_op::break_on, false},
+    {TIOCCBRK, tty_op::break_off, false},   {TCFLSH, tty_op::flush, false},
+    {TCXONC, tty_op::flow, false},          {TIOCOUTQ, tty_op::outq, false},
 };
 
 struct speed_code {
@@ -43,14 +36,37 @@ struct speed_code {
 };
 
 constexpr speed_code SPEEDS[] = {
-    {B0, 0},           {B50, 50},           {B75, 75},           {B110, 110},
-    {B134, 134},       {B150, 150},         {B200, 200},         {B300, 300},
-    {B600, 600},       {B1200, 1200},       {B1800, 1800},       {B2400, 2400},
-    {B4800, 4800},     {B9600, 9600},       {B19200, 19200},     {B38400, 38400},
-    {B57600, 57600},   {B115200, 115200},   {B230400, 230400},   {B460800, 460800},
-    {B500000, 500000}, {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000},
-    {B1152000, 1152000}, {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000},
-    {B3000000, 3000000}, {B3500000, 3500000}, {B4000000, 4000000},
+    {B0, 0},
+    {B50, 50},
+    {B75, 75},
+    {B110, 110},
+    {B134, 134},
+    {B150, 150},
+    {B200, 200},
+    {B300, 300},
+    {B600, 600},
+    {B1200, 1200},
+    {B1800, 1800},
+    {B2400, 2400},
+    {B4800, 4800},
+    {B9600, 9600},
+    {B19200, 19200},
+    {B38400, 38400},
+    {B57600, 57600},
+    {B115200, 115200},
+    {B230400, 230400},
+    {B460800, 460800},
+    {B500000, 500000},
+    {B576000, 576000},
+    {B921600, 921600},
+    {B1000000, 1000000},
+    {B1152000, 1152000},
+    {B1500000, 1500000},
+    {B2000000, 2000000},
+    {B2500000, 2500000},
+    {B3000000, 3000000},
+    {B3500000, 3500000},
+    {B4000000, 4000000},
 };
 
 // The speed a code stands for; other is the speed given apart (BOTHER).

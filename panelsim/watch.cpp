@@ -216,9 +216,9 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
             return; // the kernel fails it as well
         for (std::size_t i = 0; i < count; i++) {
             const unsigned char *at = iov.data() + i * 2 * abi.pointer_bytes;
-            call.data.push_back({word(at, abi.pointer_bytes),
-                                 static_cast<std::size_t>(
-                                     word(at + abi.pointer_bytes, abi.pointer_bytes))});
+            call.data.push_back(
+                {word(at, abi.pointer_bytes),
+                 static_cast<std::size_t>(word(at + abi.pointer_bytes, abi.pointer_bytes))});
         }
     }
     call.kind = line_call::write;
@@ -285,8 +285,9 @@ void line_watch::close_call(line_call &call, const call_abi &abi, const std::uin
 bool line_watch::last(pid_t tid, const std::vector<int> &closing)
 {
     const pid_t pid = thread_group(tid);
-    std::transform(closing.begin(), closing.end(), std::back_inserter(closing_),
-                   [&](int d) { return closing_fd{tid, pid, d}; });
+    std::transform(closing.begin(), closing.end(), std::back_inserter(closing_), [&](int d) {
+        return closing_fd{tid, pid, d};
+    });
     const std::vector<holder> holders = line_holders(line_);
     // A close that is no longer seen has run.
     std::erase_if(closing_, [&](const closing_fd &c) {
@@ -294,8 +295,7 @@ bool line_watch::last(pid_t tid, const std::vector<int> &closing)
                             [&](const holder &h) { return h.pid == c.pid && h.fd == c.fd; });
     });
     return std::all_of(holders.begin(), holders.end(), [&](const holder &h) {
-        return std::any_of(closing_.begin(), closing_.end(), [&](const closing_fd &c) {
-            return c.pid == h.pid && c.fd == h.fd;
-        });
+        return std::any_of(closing_.begin(), closing_.end(),
+                           [&](const closing_fd &c) { return c.pid == h.pid && c.fd == h.fd; });
     });
 }

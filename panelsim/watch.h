@@ -103,7 +103,8 @@ class line_watch
   private:
     void ioctl_call(line_call &call, const std::uint64_t *args, const line_settings &current) const;
     void write_call(line_call &call, const call_abi &abi, const std::uint64_t *args) const;
-    void open_call(line_call &call, const call_abi &abi, const std::uint64_t *args, bool opens) const;
+    void open_call(line_call &call, const call_abi &abi, const std::uint64_t *args,
+                   bool opens) const;
     void close_call(line_call &call, const call_abi &abi, const std::uint64_t *args);
     [[nodiscard]] bool last(pid_t tid, const std::vector<int> &closing);
 

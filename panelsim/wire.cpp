@@ -79,7 +79,8 @@ std::size_t wire::take(std::span<const std::uint8_t> bytes, long long now_ns)
     while (taken < bytes.size() && room() > 0) {
         const std::size_t n = std::min(bytes.size() - taken, room());
         for (std::size_t i = 0; i < n; i++)
-            ring_[(head_ + count_ + i) % ring_.size()] = {now_ns, settings_.oflag, bytes[taken + i]};
+            ring_[(head_ + count_ + i) % ring_.size()] = {now_ns, settings_.oflag,
+                                                          bytes[taken + i]};
         count_ += n;
         taken += n;
         advance(now_ns);

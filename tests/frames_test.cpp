@@ -265,9 +265,8 @@ TEST(Wire, KeepsTheUartsStates)
     t.w.break_on(200 * BYTE_NS + 1, 210 * BYTE_NS + 1);
     t.w.advance(263 * BYTE_NS);
     EXPECT_EQ(t.bytes_sent.size(), 2U + 63 - 10);
-    const auto brk = std::find_if(t.got.begin(), t.got.end(), [](const line_report &r) {
-        return r.kind == line_report::brk;
-    });
+    const auto brk = std::find_if(t.got.begin(), t.got.end(),
+                                  [](const line_report &r) { return r.kind == line_report::brk; });
     ASSERT_NE(brk, t.got.end());
     EXPECT_EQ(brk->duration_ns, 10 * BYTE_NS);
     EXPECT_EQ(texts(brk->problems),

@@ -160,12 +160,12 @@ bool step(int fd, const std::string &text)
     } else if (what == "break") {
         r = ioctl(fd, TCSBRK, 0);
     } else if (what == "flow") {
-        const std::string a = p[1];
+        const std::string &a = p[1];
         r = ioctl(fd, TCXONC,
-                  a == "ooff"  ? TCOOFF
-                  : a == "oon" ? TCOON
+                  a == "ooff"   ? TCOOFF
+                  : a == "oon"  ? TCOON
                   : a == "ioff" ? TCIOFF
-                               : TCION);
+                                : TCION);
     } else if (what == "wait") {
         const int fifo = open(p[1].c_str(), O_RDONLY);
         char c;
