@@ -256,5 +256,7 @@ int main(int argc, char *argv[])
     reporter out(stdout, o.json, start_ns);
     panel p(line, watch, out, vcd, {{o.buffer, o.at_arrival}, watch.fd() < 0, start_ns});
     watch_line(p, watch, line, r, sigfd);
+    // The link goes now: a panel that ends by a signal runs no destructor.
+    line.unlink();
     return outcome(r, out);
 }

@@ -286,6 +286,7 @@ TEST_P(Stopped, EndsTheRunWithItsSummary)
     EXPECT_EQ(o.status, 128 + c.signal) << o.err;
     EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
     EXPECT_NE(o.out.find(c.summary), std::string::npos) << o.out;
+    EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
 }
 
 INSTANTIATE_TEST_SUITE_P(
