@@ -14,7 +14,7 @@
 //   break                tcsendbreak(fd, 0)
 //   flow:ooff|oon|ioff|ion   tcflow
 //   sleep:MS             wait
-//   wait:FIFO            wait until FIFO is opened and closed by a writer
+//   wait:FILE            wait until FILE exists
 //   close                close the line
 //   cloexec              mark the line close-on-exec
 //   exec PROGRAM ARGS... run PROGRAM in this process (the rest of the words)
@@ -167,11 +167,8 @@ bool step(int fd, const std::string &text)
                   : a == "ioff" ? TCIOFF
                                 : TCION);
     } else if (what == "wait") {
-        const int fifo = open(p[1].c_str(), O_RDONLY);
-        char c;
-        while (fifo >= 0 && read(fifo, &c, 1) > 0) {
-        }
-        r = fifo >= 0 ? close(fifo) : -1;
+        while (access(p[1].c_str(), F_OK) != 0)
+            usleep(1000);
     } else if (what == "sleep") {
         r = usleep(static_cast<useconds_t>(std::stol(p[1]) * 1000));
     } else if (what == "cloexec") {

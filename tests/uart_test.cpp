@@ -76,15 +76,14 @@ std::string open_during_a_close()
 // last of the closes waits for the bytes, and it must be one of them.
 std::string closes_at_one_moment()
 {
-    const std::string fifo = LINK + ".fifo";
-    std::string one = std::string(SENDER) + " " + LINK +
-                      " termios:19200:8N1 write:HEX wait:" + fifo + " close & ";
+    const std::string go = LINK + ".go";
+    const std::string one =
+        std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:HEX wait:" + go + " close & ";
     std::string round;
     for (const char *hex : {"4501", "0101", "0101", "0000"})
         round += std::string(one).replace(one.find("HEX"), 3, hex);
-    return "rm -f " + fifo + "; mkfifo " + fifo + "; for i in $(seq 20); do " + round +
-           "sleep 0.05; : > " + fifo + "; wait; " + SENDER + " " + LINK +
-           " termios:9600:8N1; sleep 0.11; done; rm -f " + fifo;
+    return "for i in $(seq 20); do rm -f " + go + "; " + round + "sleep 0.05; : > " + go +
+           "; wait; " + SENDER + " " + LINK + " termios:9600:8N1; sleep 0.11; done; rm -f " + go;
 }
 
 INSTANTIATE_TEST_SUITE_P(
