@@ -165,7 +165,7 @@ TEST_P(Buffer, HoldsTheWriterBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Buffer,
-                         testing::Values(buffer_case{"page", "4096", 35, 45},
+                         testing::Values(buffer_case{"page", "4096", 25, 45},
                                          buffer_case{"large_page", "65536", 1000, 1000}),
                          [](const auto &param_info) { return std::string(param_info.param.name); });
 
