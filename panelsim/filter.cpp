@@ -7,6 +7,35 @@
 #include <cstring>
 #include <unistd.h>
 
+std::uint64_t abi_word(const unsigned char *p, unsigned bytes)
+{
+    if (bytes == 4) {
+        std::uint32_t v = 0;
+        memcpy(&v, p, 4);
+        return v;
+    }
+    std::uint64_t v = 0;
+    memcpy(&v, p, 8);
+    return v;
+}
+
+long long abi_signed(const unsigned char *p, unsigned bytes)
+{
+    const std::uint64_t w = abi_word(p, bytes);
+    return bytes == 4 ? static_cast<std::int32_t>(w) : static_cast<std::int64_t>(w);
+}
+
+void put_abi_word(unsigned char *p, unsigned bytes, long long value)
+{
+    if (bytes == 4) {
+        const auto v = static_cast<std::int32_t>(value);
+        memcpy(p, &v, 4);
+    } else {
+        const auto v = static_cast<std::int64_t>(value);
+        memcpy(p, &v, 8);
+    }
+}
+
 #ifdef PANELSIM_SECCOMP
 #include <algorithm>
 #include <iterator>

@@ -18,6 +18,9 @@
 // watch_install  in the started child, before exec: the listener fd, or -1
 // known_abi      whether the filter knows a program's ABI
 // classify       what a handed-over call is, and how its ABI lays out memory
+// abi_word       a word of an ABI's size read out of a program, zero-extended
+// abi_signed     the same, sign-extended
+// put_abi_word   a word of an ABI's size to write into a program
 #ifndef FILTER_H
 #define FILTER_H
 
@@ -63,5 +66,11 @@ struct call_abi {
 // The call a program of ABI arch made with number nr; none for a call that
 // is not watched.
 [[nodiscard]] std::optional<call_abi> classify(std::uint32_t arch, int nr);
+
+// Words of 4 or 8 bytes at p, in this processor's byte order, which every
+// ABI of the family shares.
+[[nodiscard]] std::uint64_t abi_word(const unsigned char *p, unsigned bytes);
+[[nodiscard]] long long abi_signed(const unsigned char *p, unsigned bytes);
+void put_abi_word(unsigned char *p, unsigned bytes, long long value);
 
 #endif

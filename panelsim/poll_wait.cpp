@@ -44,30 +44,6 @@ std::size_t set_bytes(std::size_t n, unsigned word)
     return (n + bits - 1) / bits * word;
 }
 
-// A signed field of `bytes` bytes at p.
-long long field(const unsigned char *p, unsigned bytes)
-{
-    if (bytes == 4) {
-        std::int32_t v = 0;
-        memcpy(&v, p, 4);
-        return v;
-    }
-    std::int64_t v = 0;
-    memcpy(&v, p, 8);
-    return v;
-}
-
-void put_field(unsigned char *p, unsigned bytes, long long v)
-{
-    if (bytes == 4) {
-        const auto w = static_cast<std::int32_t>(v);
-        memcpy(p, &w, 4);
-    } else {
-        const auto w = static_cast<std::int64_t>(v);
-        memcpy(p, &w, 8);
-    }
-}
-
 bool is_select(const line_call &call)
 {
     return call.wait.form == watched_call::select || call.wait.form == watched_call::pselect6;
@@ -158,8 +134,8 @@ bool held_wait::read_time(const line_call &call, long long now_ns)
     unsigned char t[16] = {};
     if (read_memory(call.pid, at, t, std::size_t{2} * bytes) != 0)
         return false;
-    const long long sec = field(t, bytes);
-    const long long part = field(t + bytes, bytes);
+    const long long sec = abi_signed(t, bytes);
+    const long long part = abi_signed(t + bytes, bytes);
     const long long ns = call.wait.form == watched_call::select ? part * 1000 : part;
     if (sec < 0 || ns < 0)
         return false; // the kernel refuses it
@@ -269,7 +245,7 @@ int held_wait::write_time(long long now_ns)
     const unsigned bytes = call_.wait.abi.time_bytes;
     const long long part = left % 1000000000LL;
     unsigned char t[16] = {};
-    put_field(t, bytes, left / 1000000000LL);
-    put_field(t + bytes, bytes, call_.wait.form == watched_call::select ? part / 1000 : part);
+    put_abi_word(t, bytes, left / 1000000000LL);
+    put_abi_word(t + bytes, bytes, call_.wait.form == watched_call::select ? part / 1000 : part);
     return write_memory(call_.pid, at, t, std::size_t{2} * bytes);
 }

@@ -13,6 +13,17 @@ long long clock_ns(clockid_t clock)
     return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
 }
 
+// The local time of day at wall_ns, and its milliseconds.
+tm local_time(long long wall_ns, long long &ms)
+{
+    const long long at_ms = wall_ns / NS_PER_MS;
+    const time_t secs = static_cast<time_t>(at_ms / 1000);
+    tm local{};
+    localtime_r(&secs, &local);
+    ms = at_ms % 1000;
+    return local;
+}
+
 std::string hex(const line_report &r)
 {
     static const char digits[] = "0123456789abcdef";
@@ -58,13 +69,11 @@ void reporter::print(const line_report &r)
 
 void reporter::text(const line_report &r, long long wall_ns)
 {
-    const long long at_ms = wall_ns / NS_PER_MS;
-    const time_t secs = static_cast<time_t>(at_ms / 1000);
-    tm local{};
-    localtime_r(&secs, &local);
+    long long ms = 0;
+    const tm local = local_time(wall_ns, ms);
     char stamp[16];
     strftime(stamp, sizeof stamp, "%H:%M:%S", &local);
-    fprintf(to_, "panel %s.%03lld  %-23s  %s", stamp, at_ms % 1000, label(r).c_str(),
+    fprintf(to_, "panel %s.%03lld  %-23s  %s", stamp, ms, label(r).c_str(),
             describe(r.settings).c_str());
     for (std::size_t i = 0; i < r.problems.size(); i++)
         fprintf(to_, "%s%s", i == 0 ? "  !! " : "; ", r.problems[i].text.c_str());
@@ -73,10 +82,8 @@ void reporter::text(const line_report &r, long long wall_ns)
 
 void reporter::json(const line_report &r, long long wall_ns)
 {
-    const long long at_ms = wall_ns / NS_PER_MS;
-    const time_t secs = static_cast<time_t>(at_ms / 1000);
-    tm local{};
-    localtime_r(&secs, &local);
+    long long ms = 0;
+    const tm local = local_time(wall_ns, ms);
     char date[32];
     char zone[8];
     strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local);
@@ -84,8 +91,8 @@ void reporter::json(const line_report &r, long long wall_ns)
     fprintf(to_,
             "{\"type\": \"%s\", \"time\": \"%s.%03lld%.3s:%s\", \"t_ns\": %lld, \"bytes\": \"%s\", "
             "\"settings\": %s, ",
-            r.kind == line_report::frame ? "frame" : "break", date, at_ms % 1000, zone, zone + 3,
-            r.time_ns, hex(r).c_str(), json_string(describe(r.settings)).c_str());
+            r.kind == line_report::frame ? "frame" : "break", date, ms, zone, zone + 3, r.time_ns,
+            hex(r).c_str(), json_string(describe(r.settings)).c_str());
     if (r.kind == line_report::brk)
         fprintf(to_, "\"duration_ns\": %lld, ", r.duration_ns);
     fprintf(to_, "\"clean\": %s, \"flags\": [", r.problems.empty() ? "true" : "false");

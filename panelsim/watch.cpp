@@ -20,19 +20,6 @@ namespace
 constexpr std::size_t IOV_LIMIT = 1024;
 constexpr unsigned CLOSE_RANGE_CLOEXEC_ONLY = 1U << 2;
 
-// The fields of an ABI's word at p: 4 or 8 bytes, in this processor's order.
-std::uint64_t word(const unsigned char *p, unsigned bytes)
-{
-    if (bytes == 4) {
-        std::uint32_t w = 0;
-        memcpy(&w, p, 4);
-        return w;
-    }
-    std::uint64_t w = 0;
-    memcpy(&w, p, 8);
-    return w;
-}
-
 std::string cannot_read(pid_t pid, const char *what, int err)
 {
     return std::string("cannot read ") + what + " that process " + std::to_string(pid) +
@@ -217,8 +204,8 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
         for (std::size_t i = 0; i < count; i++) {
             const unsigned char *at = iov.data() + i * 2 * abi.pointer_bytes;
             call.data.push_back(
-                {word(at, abi.pointer_bytes),
-                 static_cast<std::size_t>(word(at + abi.pointer_bytes, abi.pointer_bytes))});
+                {abi_word(at, abi.pointer_bytes),
+                 static_cast<std::size_t>(abi_word(at + abi.pointer_bytes, abi.pointer_bytes))});
         }
     }
     call.kind = line_call::write;

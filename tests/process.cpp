@@ -132,3 +132,15 @@ bool process::holds_open(const std::string &path, int limit_ms) const
     }
     return false;
 }
+
+std::string missing_in_order(const std::string &text, const std::vector<std::string> &pieces)
+{
+    std::size_t at = 0;
+    for (const auto &piece : pieces) {
+        const std::size_t found = text.find(piece, at);
+        if (found == std::string::npos)
+            return piece;
+        at = found + piece.size();
+    }
+    return "";
+}

@@ -51,4 +51,9 @@ class process
     int err_ = -1;
 };
 
+// The first of pieces that text does not hold after the one before it;
+// empty when it holds them all, in order.
+[[nodiscard]] std::string missing_in_order(const std::string &text,
+                                           const std::vector<std::string> &pieces);
+
 #endif
