@@ -83,9 +83,10 @@ bool held_wait::read_sets(const line_call &call, dev_t line)
         entries_.push_back({fd, events, is});
     };
     if (!is_select(call)) {
-        const std::size_t n = args[1];
-        if (n == 0 || n > MOST_DESCRIPTORS)
+        // Bounded before it narrows to a 32-bit panel's size_t.
+        if (args[1] == 0 || args[1] > MOST_DESCRIPTORS)
             return false;
+        const auto n = static_cast<std::size_t>(args[1]);
         std::vector<pollfd> fds(n);
         if (read_memory(call.pid, args[0], fds.data(), n * sizeof(pollfd)) != 0)
             return false;
@@ -93,10 +94,10 @@ bool held_wait::read_sets(const line_call &call, dev_t line)
             add(p.fd, p.events);
         return asks;
     }
-    const std::size_t n = args[0];
     const unsigned word = call.wait.abi.long_bytes;
-    if (n == 0 || n > MOST_DESCRIPTORS || args[2] == 0)
+    if (args[0] == 0 || args[0] > MOST_DESCRIPTORS || args[2] == 0)
         return false;
+    const auto n = static_cast<std::size_t>(args[0]);
     std::vector<unsigned char> sets[3];
     for (int s = 0; s < 3; s++) {
         sets[s].assign(set_bytes(n, word), 0);
@@ -221,7 +222,8 @@ int held_wait::write_select(bool line_writable, long long &count)
     for (int s = 0; s < 3; s++) {
         if (args[1 + s] == 0)
             continue;
-        std::vector<unsigned char> set(set_bytes(args[0], word), 0);
+        // args[0] is within MOST_DESCRIPTORS: read_sets took the call.
+        std::vector<unsigned char> set(set_bytes(static_cast<std::size_t>(args[0]), word), 0);
         for (const entry &e : entries_)
             if ((e.events & SET_EVENTS[s]) && (ready(e, line_writable) & SET_READY[s])) {
                 set[bit_byte(e.fd, word)] |= static_cast<unsigned char>(1U << (e.fd % 8));

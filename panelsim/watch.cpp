@@ -197,7 +197,7 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
         call.data.push_back({args[1], static_cast<std::size_t>(args[2])});
     } else {
         // The iovec array: an address and a length, each an ABI pointer wide.
-        const std::size_t count = std::min<std::uint64_t>(args[2], IOV_LIMIT);
+        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(args[2], IOV_LIMIT));
         std::vector<unsigned char> iov(count * 2 * abi.pointer_bytes);
         if (read_memory(call.pid, args[1], iov.data(), iov.size()) != 0)
             return; // the kernel fails it as well
