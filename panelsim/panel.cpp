@@ -73,10 +73,13 @@ void panel::take_in()
 {
     std::uint8_t buf[4096];
     ssize_t n;
+    // One time for the whole turn, as in feed.
+    const long long t = now();
+    wire_.advance(t);
     while (wire_.room() > 0 && (n = line_.read({buf, std::min(sizeof buf, wire_.room())}, 0)) > 0) {
         if (blind_ || !wire_.settings().known)
-            follow_line();
-        (void)wire_.take({buf, static_cast<std::size_t>(n)}, now());
+            follow_line(t);
+        (void)wire_.take({buf, static_cast<std::size_t>(n)}, t);
     }
 }
 
@@ -191,9 +194,13 @@ bool panel::feed(held_write &w)
 {
     std::uint8_t in[CHUNK];
     std::vector<std::uint8_t> out;
+    // One time for the whole turn: room that the wire frees meanwhile waits
+    // for the next turn, so a write that has filled the buffer sleeps.
+    const long long t = now();
+    wire_.advance(t);
     while (w.done < w.total && wire_.room() > 0) {
         const auto [addr, left] = locate(w.call.data, w.done);
-        const std::size_t n = std::min(left, sizeof in);
+        const std::size_t n = std::min({left, sizeof in, wire_.room()});
         if (const int err = read_memory(w.call.pid, addr, in, n); err != 0) {
             if (w.done == 0)
                 watch_.answer(w.call, 0, EFAULT);
@@ -205,7 +212,7 @@ bool panel::feed(held_write &w)
             return true;
         out.clear();
         const std::size_t used = output_.process({in, n}, wire_.room(), wire_.settings(), out);
-        (void)wire_.take(out, now());
+        (void)wire_.take(out, t);
         w.done += used;
         if (used == 0)
             break; // a character that needs more room than there is
@@ -431,11 +438,11 @@ void panel::broke(const line_break &b)
 
 // Where the settings were not seen, the speed, stop bits and flags are
 // what the line reports; the size and parity stay unknown.
-void panel::follow_line()
+void panel::follow_line(long long t)
 {
     line_settings s = read_settings(line_.master());
     s.known = false;
-    wire_.change(s, now());
+    wire_.change(s, t);
 }
 
 void panel::say_unknown(const std::string &why)

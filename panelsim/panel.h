@@ -54,8 +54,9 @@ class panel final : line_listener
     [[nodiscard]] long long now() const;
 
     void take_in();
-    // Whether what the pseudo-terminal holds could be taken now.
-    [[nodiscard]] bool has_room() const { return wire_.room() > 0; }
+    // Whether what the pseudo-terminal holds is taken now: as the serial
+    // core wakes its writer, once fewer than WAKEUP_CHARS bytes wait.
+    [[nodiscard]] bool has_room() const { return wire_.writable(); }
     void handle(line_call &call);
     void release();
     // Nanoseconds until the next thing is due, or -1 when nothing is.
@@ -98,7 +99,7 @@ class panel final : line_listener
     void discard();
     [[nodiscard]] bool port_free() const { return writers_.empty() && !breaking_; }
 
-    void follow_line();
+    void follow_line(long long t);
     void say_unknown(const std::string &why);
     void unknown(const std::string &why);
     void print(const std::vector<line_report> &reports);
