@@ -4,7 +4,8 @@
 # `true` (the cost of starting any process at all), the usual shell way, and
 # socat and pyserial where they are installed; panelcmd beyond its pause.
 # Then sends the frame each way to a line whose settings an earlier user
-# spoiled, and records what the panel made of it. Writes BENCHMARKS.md.
+# spoiled, and records what the panel made of it. Writes BENCHMARKS.md, but
+# for its section "Under load" (bench/load.sh), which it keeps.
 #
 # usage: bench/run.sh [BUILD_DIR [STATIC_BUILD_DIR]]
 #   BUILD_DIR defaults to build, as README builds it; a static build is
@@ -83,5 +84,13 @@ for i in "${!cmds[@]}"; do
 done
 
 export BENCH_OUT=$out BENCH_ROUNDS=$rounds BENCH_PINNED=${#pin_panel[@]} BENCH_NAMES="$(printf '%s\n' "${names[@]}")" BENCH_SPOIL="$spoil"
-python3 "$root/bench/report.py" >"$root/BENCHMARKS.md"
+# bench/load.sh's section, "Under load", stays at the end as it was.
+{
+  python3 "$root/bench/report.py"
+  if [[ -f $root/BENCHMARKS.md ]] && grep -q '^## Under load$' "$root/BENCHMARKS.md"; then
+    echo
+    sed -n '/^## Under load$/,$p' "$root/BENCHMARKS.md"
+  fi
+} >"$out/BENCHMARKS.md"
+mv "$out/BENCHMARKS.md" "$root/BENCHMARKS.md"
 echo "bench: wrote $root/BENCHMARKS.md"

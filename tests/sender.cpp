@@ -20,7 +20,8 @@
 //   exec PROGRAM ARGS... run PROGRAM in this process (the rest of the words)
 //   undumpable           keep other users' processes out of this one's memory
 // FRAMING is as people say it, e.g. 8N1 or 7E2, with +crtscts for RTS/CTS
-// flow control. BAUD 0 is B0. Exit status 0, or 1 with a message on the
+// flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200 or 4000000; any other
+// is taken as 115200. Exit status 0, or 1 with a message on the
 // first step that fails; 77 when the ABI is not offered here.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -53,6 +54,8 @@ unsigned code_of(long baud)
         return B9600;
     case 19200:
         return B19200;
+    case 4000000:
+        return B4000000;
     default:
         return B115200;
     }
