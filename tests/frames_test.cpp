@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "frames.h"
+#include "output.h"
+#include "report.h"
 #include "wire.h"
 
 #include <gtest/gtest.h>
@@ -285,6 +287,49 @@ TEST(FrameMonitor, ReportsAFlushAsAFrameCutShort)
         texts(got[0].problems),
         std::vector<std::string>{"cut short by a flush of output: 1 of 8 bytes sent, 7 discarded"});
     EXPECT_TRUE(m.flush().empty());
+}
+
+// What a write's bytes become in the transmit buffer, with room bytes left.
+struct output_case {
+    const char *name;
+    unsigned oflag;
+    std::string in;
+    std::size_t room;
+    std::size_t used;
+    std::string out;
+};
+
+class Output : public testing::TestWithParam<output_case>
+{
+};
+
+TEST_P(Output, IsProcessedAsTheLineDisciplineDoes)
+{
+    const auto &c = GetParam();
+    output_processor p;
+    std::vector<std::uint8_t> out;
+    const std::vector<std::uint8_t> in(c.in.begin(), c.in.end());
+    EXPECT_EQ(p.process(in, c.room, line(19200, "8N1", c.oflag), out), c.used);
+    EXPECT_EQ(std::string(out.begin(), out.end()), c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discipline, Output,
+    testing::Values(output_case{"raw", 0, "a\nb", 10, 3, "a\nb"},
+                    output_case{"raw_as_far_as_room", 0, "a\nb", 2, 2, "a\n"},
+                    output_case{"newline_to_return_newline", OPOST | ONLCR, "a\n", 10, 2, "a\r\n"},
+                    // A character goes whole or waits for room.
+                    output_case{"no_room_for_both", OPOST | ONLCR, "a\n", 2, 1, "a"},
+                    output_case{"return_to_newline", OPOST | OCRNL, "\r", 10, 1, "\n"},
+                    output_case{"no_return_at_column_0", OPOST | ONOCR, "\ra\r", 10, 3, "a\r"},
+                    output_case{"tabs_to_spaces", OPOST | XTABS, "ab\tc", 10, 4, "ab      c"},
+                    output_case{"upper_case", OPOST | OLCUC, "ab1", 10, 3, "AB1"},
+                    output_case{"not_without_opost", ONLCR, "\n", 10, 1, "\n"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+TEST(Json, StringsAreEscaped)
+{
+    EXPECT_EQ(json_string("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
 }
 
 } // namespace

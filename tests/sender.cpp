@@ -10,6 +10,10 @@
 //   termio:BAUD:FRAMING[:...]                the System V TCSETA, TCSETAW or TCSETAF
 //   i386:BAUD:FRAMING                        TCSETS through the i386 ABI (x86_64 only)
 //   write:HEX[:N]        the bytes, N times over (default once), in one write
+//   offer:HEX[:N]        the same, printing "took all", "took some" or "EAGAIN"
+//   nonblock             make the line's descriptor non-blocking
+//   poll:MS | select:MS  ask whether the line takes output and standard input
+//                        has input, waiting up to MS; prints what is ready
 //   drain | flush        tcdrain; tcflush of output
 //   break                tcsendbreak(fd, 0)
 //   flow:ooff|oon|ioff|ion   tcflow
@@ -31,10 +35,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/select.h>
 #include <unistd.h>
 #include <vector>
 
@@ -121,13 +127,43 @@ bool step(int fd, const std::string &text)
     const auto p = split(text);
     const std::string &what = p[0];
     int r = 0;
-    if (what == "write") {
+    if (what == "write" || what == "offer") {
         std::vector<unsigned char> bytes;
         for (long n = p.size() > 2 ? std::stol(p[2]) : 1; n > 0; n--)
             for (std::size_t i = 0; i + 1 < p[1].size(); i += 2)
                 bytes.push_back(
                     static_cast<unsigned char>(std::stoul(p[1].substr(i, 2), nullptr, 16)));
-        r = write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) ? 0 : -1;
+        const ssize_t n = write(fd, bytes.data(), bytes.size());
+        r = n == static_cast<ssize_t>(bytes.size()) ? 0 : -1;
+        if (what == "offer") {
+            printf("%s\n", r == 0 ? "took all" : n > 0 ? "took some" : "EAGAIN");
+            r = n > 0 || errno == EAGAIN ? 0 : -1;
+        }
+    } else if (what == "nonblock") {
+        r = fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    } else if (what == "poll" || what == "select") {
+        const int ms = std::stoi(p[1]);
+        bool line = false;
+        bool input = false;
+        if (what == "poll") {
+            pollfd fds[2] = {{fd, POLLOUT, 0}, {0, POLLIN, 0}};
+            r = poll(fds, 2, ms) < 0 ? -1 : 0;
+            line = (fds[0].revents & POLLOUT) != 0;
+            input = (fds[1].revents & POLLIN) != 0;
+        } else {
+            fd_set in;
+            fd_set out;
+            FD_ZERO(&in);
+            FD_ZERO(&out);
+            FD_SET(0, &in);
+            FD_SET(fd, &out);
+            timeval tv{ms / 1000, static_cast<suseconds_t>(ms % 1000) * 1000};
+            r = select(fd + 1, &in, &out, nullptr, &tv) < 0 ? -1 : 0;
+            line = FD_ISSET(fd, &out);
+            input = FD_ISSET(0, &in);
+        }
+        printf("%s: line %s, input %s\n", what.c_str(), line ? "takes output" : "full",
+               input ? "ready" : "none");
     } else if (what == "termios") {
         termios t{};
         t.c_cflag = cflag_of(std::stol(p[1]), p[2]);

@@ -110,6 +110,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {"  45 13 01 01 01 01 01 00  300 8N1 raw  !! speed 300, not 19200\n",
                    "  00                       300 8N1 raw  !! 1 byte left over; speed 300, not "
                    "19200\n"}},
+        // A full buffer: poll and select see another descriptor ready but
+        // not the line, a write that must not wait takes what fits, then
+        // nothing; once drained, the line takes output again.
+        uart_case{"full_buffer_seen_by_poll_select_and_writes",
+                  sender({"termios:300:8N1", "write:00:1000", "poll:100", "select:100", "nonblock",
+                          "offer:00:4000", "offer:00", "flush", "poll:1000"}),
+                  1,
+                  {"poll: line full, input ready\n", "select: line full, input ready\n",
+                   "took some\n", "EAGAIN\n", "poll: line takes output, input ready\n"}},
         uart_case{"hung_up",
                   sender({"termios:0:8N1", "write:" + FRAME}),
                   1,
