@@ -161,10 +161,11 @@ filter_ctx build(bool flow, std::string &why)
             rc = seccomp_arch_add(ctx.get(), a.token);
     const int ioctl_nr = seccomp_syscall_resolve_name("ioctl");
     // The request is an unsigned int: only the low 32 bits of the argument count.
-    for (const tty_request &r : TTY_REQUESTS)
+    for (const tty_request &r : TTY_REQUESTS) {
+        const scmp_arg_cmp request{1, SCMP_CMP_MASKED_EQ, 0xffffffffU, r.number};
         if (rc == 0)
-            rc = seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, ioctl_nr, 1,
-                                  SCMP_A1(SCMP_CMP_MASKED_EQ, 0xffffffffU, r.number));
+            rc = seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, ioctl_nr, 1, request);
+    }
     if (flow)
         for (const named_call &c : FLOW) {
             const int nr = seccomp_syscall_resolve_name(c.name);

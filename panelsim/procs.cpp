@@ -31,8 +31,8 @@ std::string proc(pid_t pid, const char *what)
 // The remote address, as a pointer: an address in the watched program, not in ours.
 void *remote(std::uint64_t addr)
 {
-    return reinterpret_cast<void *>(
-        static_cast<std::uintptr_t>(addr)); // NOLINT(performance-no-int-to-ptr)
+    // NOLINTNEXTLINE(performance-no-int-to-ptr)
+    return reinterpret_cast<void *>(static_cast<std::uintptr_t>(addr));
 }
 
 } // namespace
@@ -143,7 +143,7 @@ std::optional<std::string> read_string(pid_t pid, std::uint64_t addr, std::size_
             return std::nullopt;
         const void *nul = memchr(chunk, '\0', n);
         if (nul != nullptr) {
-            s.append(chunk, static_cast<const char *>(nul) - chunk);
+            s.append(chunk, static_cast<std::size_t>(static_cast<const char *>(nul) - chunk));
             return s;
         }
         s.append(chunk, n);
