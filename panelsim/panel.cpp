@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "panel.h"
 
+#include "clock.h"
 #include "procs.h"
 #include "tty_abi.h"
 
@@ -8,7 +9,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <ctime>
 
 namespace
 {
@@ -19,13 +19,6 @@ constexpr long long CLOSING_WAIT_NS = 30LL * 1000 * NS_PER_MS;
 constexpr long long REPORT_EVERY_NS = 10 * NS_PER_MS;
 // How much of a program's bytes is read at a time.
 constexpr std::size_t CHUNK = 4096;
-
-long long monotonic_ns()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
 
 line_settings initial(const pty_line &line, bool blind)
 {
@@ -57,7 +50,7 @@ panel::panel(pty_line &line, line_watch &watch, reporter &out, vcd_writer &vcd,
 
 long long panel::now() const
 {
-    return monotonic_ns() - start_;
+    return clock_ns(CLOCK_MONOTONIC) - start_;
 }
 
 bool panel::closing() const

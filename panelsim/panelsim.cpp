@@ -3,6 +3,7 @@
 // pseudo-terminal and prints, for every frame that reaches it, the bytes and
 // the line settings they came under, flagging what a controller at 19200 8N1
 // would not take.
+#include "clock.h"
 #include "launch.h"
 #include "options.h"
 #include "panel.h"
@@ -175,13 +176,6 @@ int outcome(const run_state &r, const reporter &out)
     return r.status == 0 && out.flagged() ? 1 : r.status;
 }
 
-long long monotonic_ns()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -252,7 +246,7 @@ int main(int argc, char *argv[])
                         "frame is flagged \"settings unknown\"\n");
     }
     fflush(notices);
-    const long long start_ns = monotonic_ns();
+    const long long start_ns = clock_ns(CLOCK_MONOTONIC);
     reporter out(stdout, o.json, start_ns);
     panel p(line, watch, out, vcd, {{o.buffer, o.at_arrival}, watch.fd() < 0, start_ns});
     watch_line(p, watch, line, r, sigfd);

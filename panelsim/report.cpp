@@ -1,17 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "report.h"
 
+#include "clock.h"
+
 #include <ctime>
 
 namespace
 {
-
-long long clock_ns(clockid_t clock)
-{
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
 
 // The local time of day at wall_ns, and its milliseconds.
 tm local_time(long long wall_ns, long long &ms)

@@ -32,7 +32,6 @@
 // send_x      a flow-control character ahead of the queue
 // break_on    the line low from a time, until break_off or a given end
 // idle_at     when the line falls quiet with everything sent
-// low_at      when fewer than WAKEUP_CHARS bytes will be waiting
 // writable_at when a waiting writer wakes, and poll says the line takes output
 #ifndef WIRE_H
 #define WIRE_H
@@ -94,7 +93,6 @@ class wire
     [[nodiscard]] bool breaking() const { return break_since_ >= 0; }
     [[nodiscard]] long long break_until() const { return break_since_ >= 0 ? break_until_ : NEVER; }
     [[nodiscard]] long long idle_at() const;
-    [[nodiscard]] long long low_at() const;
     // When writable() will hold, if nothing else happens; 0 when it does now.
     [[nodiscard]] long long writable_at() const;
     [[nodiscard]] const line_settings &settings() const { return settings_; }
@@ -109,6 +107,8 @@ class wire
     // When the next character may start, if one is ready: the
     // flow-control character, else the front of the queue.
     [[nodiscard]] long long next_start() const;
+    // When fewer than WAKEUP_CHARS bytes will be waiting.
+    [[nodiscard]] long long low_at() const;
     void send(std::uint8_t value, unsigned oflag, long long start);
     void end_break(long long at);
 
