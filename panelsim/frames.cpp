@@ -197,13 +197,16 @@ std::vector<line_report> frame_monitor::idle(long long now_ns)
 }
 
 std::vector<line_report> frame_monitor::cut(std::size_t discarded, long long now_ns,
-                                            const line_settings &settings)
+                                            const line_settings &settings, cause c)
 {
     if (discarded == 0)
         return {};
-    const fault why = {"flushed",
-                       "cut short by a flush of output: " + std::to_string(pending_.size()) +
-                           " of 8 bytes sent, " + std::to_string(discarded) + " discarded"};
+    const std::string sent = std::to_string(pending_.size()) + " of 8 bytes sent, ";
+    const fault why = c == flushed
+                          ? fault{"flushed", "cut short by a flush of output: " + sent +
+                                                 std::to_string(discarded) + " discarded"}
+                          : fault{"run_ended", "cut short by the end of the run: " + sent +
+                                                   std::to_string(discarded) + " never sent"};
     if (pending_.empty()) {
         line_report r;
         r.time_ns = now_ns;

@@ -116,10 +116,14 @@ class frame_monitor
     // returns the short frame or the left-over bytes it held, if any.
     [[nodiscard]] std::vector<line_report> idle(long long now_ns);
 
-    // The bytes not yet sent were discarded (a flush of output): the frame
-    // under way is cut short there.
+    // Why bytes not yet sent were dropped: a flush of output, or a run
+    // ended by force while they still waited.
+    enum cause { flushed, run_ended };
+
+    // The bytes not yet sent were dropped: the frame under way is cut short
+    // there, and says how many never left.
     [[nodiscard]] std::vector<line_report> cut(std::size_t discarded, long long now_ns,
-                                               const line_settings &settings);
+                                               const line_settings &settings, cause why = flushed);
 
     // Ends the burst whatever the time (the line is going away).
     [[nodiscard]] std::vector<line_report> flush();

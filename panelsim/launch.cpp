@@ -147,16 +147,21 @@ bool stand_at_ttys1(const std::string &slave, std::string &why)
     return true;
 }
 
-[[noreturn]] void child(int sock, char *const argv[], const std::string &slave, bool at_ttys1,
-                        bool flow)
+[[noreturn]] void child(int sock, char *const argv[], const std::string &slave,
+                        const launch_options &how)
 {
     std::string why;
-    if (at_ttys1 && !stand_at_ttys1(slave, why)) {
+    if (how.out_to_err && dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+        send_message(sock, 'E', std::string("cannot move standard output: ") + strerror(errno), -1,
+                     2);
+        _exit(2);
+    }
+    if (how.at_ttys1 && !stand_at_ttys1(slave, why)) {
         send_message(sock, 'E', "cannot stand at /dev/ttyS1: " + why, -1, LAUNCH_NO_TTYS1);
         _exit(LAUNCH_NO_TTYS1);
     }
     // From here on our calls are watched; the listener closes on exec.
-    const int listener = watch_install(flow, why);
+    const int listener = watch_install(how.flow, why);
     if (listener >= 0) {
         send_message(sock, 'W', "", listener);
     } else {
@@ -232,7 +237,7 @@ void go_on_before_exec(int sock, int listener)
 
 } // namespace
 
-launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1, bool flow)
+launch_result launch(char *const argv[], const std::string &slave, const launch_options &how)
 {
     launch_result r;
     int sv[2];
@@ -244,7 +249,7 @@ launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1
     const pid_t pid = fork();
     if (pid == 0) {
         close(sv[0]);
-        child(sv[1], argv, slave, at_ttys1, flow);
+        child(sv[1], argv, slave, how);
     }
     close(sv[1]);
     if (pid < 0) {

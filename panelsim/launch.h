@@ -2,8 +2,9 @@
 // launch: start the command that the virtual panel watches.
 //
 // The child optionally moves into a private mount namespace in which the
-// line's slave is bind-mounted at /dev/ttyS1, puts itself under the settings
-// watch and executes the command. What became of each step travels back to
+// line's slave is bind-mounted at /dev/ttyS1, puts itself under the watch
+// and executes the command, its standard output moved to standard error
+// where the panel's own output must carry nothing else. What became of each step travels back to
 // the panel over a socket, which closes when the exec succeeds; until then
 // the child's own watched calls go on.
 #ifndef LAUNCH_H
@@ -19,17 +20,23 @@ inline constexpr int LAUNCH_NO_TTYS1 = 3;
 
 struct launch_result {
     pid_t pid = -1;      // -1: the command did not start
-    int watch = -1;      // the settings watch listener, or -1
+    int watch = -1;      // the watch's listener, or -1
     int status = 0;      // when pid is -1: the exit status the panel should end with
     std::string error;   // when pid is -1: why
-    std::string warning; // the command runs, but without the settings watch
+    std::string warning; // the command runs, but without the watch
+};
+
+struct launch_options {
+    bool at_ttys1 = false;   // the line stands at /dev/ttyS1 for the command
+    bool flow = false;       // the calls that move bytes are watched too
+    bool out_to_err = false; // the command's standard output goes to standard error
 };
 
 // Starts argv[0] with argv (a null-terminated vector). slave is the line's
-// slave path; at_ttys1 asks for it at /dev/ttyS1; flow hands the panel the
-// calls that move bytes (writes, polls, opens, closes, execs), besides the
-// terminal requests.
-[[nodiscard]] launch_result launch(char *const argv[], const std::string &slave, bool at_ttys1,
-                                   bool flow);
+// slave path. With flow, the panel is handed the calls that move bytes
+// (writes, polls, opens, closes, execs), besides the terminal requests; with
+// out_to_err, the command writes nothing among the panel's own reports.
+[[nodiscard]] launch_result launch(char *const argv[], const std::string &slave,
+                                   const launch_options &how);
 
 #endif

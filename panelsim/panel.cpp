@@ -64,16 +64,34 @@ bool panel::closing() const
 // pseudo-terminal to pass on what was written before it.
 void panel::take_in()
 {
-    std::uint8_t buf[4096];
-    ssize_t n;
     // One time for the whole turn, as in feed.
-    const long long t = now();
+    (void)take_in_at(now());
+}
+
+bool panel::take_in_at(long long t)
+{
+    std::uint8_t buf[CHUNK];
     wire_.advance(t);
-    while (wire_.room() > 0 && (n = line_.read({buf, std::min(sizeof buf, wire_.room())}, 0)) > 0) {
+    while (wire_.room() > 0) {
+        const ssize_t n = line_.read({buf, std::min(sizeof buf, wire_.room())}, 0);
+        if (n <= 0)
+            return false;
         if (blind_ || !wire_.settings().known)
             follow_line(t);
         (void)wire_.take({buf, static_cast<std::size_t>(n)}, t);
     }
+    return true;
+}
+
+// What the pseudo-terminal still holds, read and counted, never sent.
+std::size_t panel::drop_unread()
+{
+    std::uint8_t buf[CHUNK];
+    std::size_t dropped = 0;
+    ssize_t n;
+    while ((n = line_.read(buf, 0)) > 0)
+        dropped += static_cast<std::size_t>(n);
+    return dropped;
 }
 
 void panel::handle(line_call &call)
@@ -399,13 +417,17 @@ void panel::let_go()
     holds_ = false;
 }
 
-void panel::finish()
+void panel::finish(bool by_force)
 {
-    take_in();
     let_go();
-    // What a suspended port still holds never leaves.
-    if (wire_.suspended())
-        discard();
+    if (by_force) {
+        const long long t = now();
+        (void)take_in_at(t);
+        const std::size_t dropped = wire_.discard(t) + drop_unread();
+        print(monitor_.cut(dropped, t, wire_.settings(), frame_monitor::run_ended));
+    } else {
+        run_out();
+    }
     const long long end = std::max(now(), wire_.idle_at());
     wire_.break_off(end);
     wire_.advance(end);
@@ -414,6 +436,21 @@ void panel::finish()
     if (vcd_.is_open() && !vcd_.close(now()))
         perror("panelsim: the line's dump");
     out_.summary();
+}
+
+// Everything still in the pseudo-terminal is taken in as the buffer makes
+// room for it, at the times it would; what a suspended port holds never
+// leaves, and is reported as dropped.
+void panel::run_out()
+{
+    long long t = now();
+    while (take_in_at(t) && !wire_.suspended())
+        t = std::max(t, wire_.writable_at());
+    if (wire_.suspended()) {
+        t = std::max(t, now());
+        const std::size_t dropped = wire_.discard(t) + drop_unread();
+        print(monitor_.cut(dropped, t, wire_.settings()));
+    }
 }
 
 void panel::sent(const sent_byte &b)

@@ -21,7 +21,7 @@
 // panel::release    lets go what is due by now
 // panel::next_due   how long until something is due
 // panel::let_go     every held call goes on, and none is held from now on
-// panel::finish     everything queued leaves; the summary
+// panel::finish     everything written leaves, or is cut short by a forced end; the summary
 #ifndef PANEL_H
 #define PANEL_H
 
@@ -64,7 +64,10 @@ class panel final : line_listener
     // The descriptors that held polls wait on, appended to fds.
     void waited_on(std::vector<pollfd> &fds) const;
     void let_go();
-    void finish();
+    // Once no program is left on the line. Every byte a write was told was
+    // taken leaves at its time; a run ended by force (the programs killed)
+    // reports what was still to leave as cut short by the end of the run.
+    void finish(bool by_force);
 
     [[nodiscard]] const line_settings &settings() const { return wire_.settings(); }
     // Whether opens of the line wait now: a last close is under way.
@@ -86,6 +89,11 @@ class panel final : line_listener
     void sent(const sent_byte &b) override;
     void broke(const line_break &b) override;
 
+    // Takes in what the pseudo-terminal holds at t while there is room;
+    // true when the buffer filled before it was empty.
+    bool take_in_at(long long t);
+    [[nodiscard]] std::size_t drop_unread();
+    void run_out();
     void answer_flow(const line_call &call);
     void answer_outq(const line_call &call);
     void start_write(line_call &call);

@@ -32,46 +32,71 @@ namespace
 
 // The command, what it started, and how the run ends.
 struct run_state {
-    pid_t child = -1;  // -1: no command
-    int status = 0;    // the command's exit status
-    int interrupt = 0; // the signal that asked the panel to stop, if any
+    pid_t child = -1;    // -1: no command
+    int status = 0;      // the command's exit status
+    int interrupt = 0;   // the signal the panel ends by, if any
+    bool forced = false; // ended at once: whatever still ran was killed
     bool done = false;
 };
 
 // Orphans of the command come to us: the run is over once all have ended.
-void reap(run_state &r)
+// Takes one child's end; false when none has ended (or, waiting, none is left).
+bool reap_one(run_state &r, int options)
 {
     int ws = 0;
-    pid_t pid;
-    while ((pid = waitpid(-1, &ws, WNOHANG)) > 0)
-        if (pid == r.child) {
-            r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-            r.child = 0;
-        }
+    const pid_t pid = waitpid(-1, &ws, options);
+    if (pid > 0 && pid == r.child) {
+        r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+        r.child = 0;
+    }
     if (r.child >= 0 && pid < 0 && errno == ECHILD)
         r.done = true;
+    return pid > 0;
+}
+
+void reap(run_state &r)
+{
+    while (reap_one(r, WNOHANG)) {
+    }
+}
+
+// The run ends now, by sig: the command and everything it started are
+// killed and reaped first, so that no program is left running under a
+// filter that nobody answers any more. What a dying process starts becomes
+// ours, and is killed in the next round.
+void end_by_force(run_state &r, int sig)
+{
+    r.interrupt = sig;
+    r.forced = true;
+    while (r.child >= 0 && !r.done) {
+        for (const pid_t pid : descendants(getpid()))
+            (void)kill(pid, SIGKILL);
+        (void)reap_one(r, 0);
+    }
+    r.done = true;
 }
 
 // SIGINT, SIGTERM or SIGHUP. Without a command it ends the run. With one,
 // the command and all it started get it too, unless it came from the
-// terminal, which gave it to them already; no call of theirs is held any
-// more, and the run ends as they do. A second one ends the run at once.
-void interrupted(panel &p, run_state &r, const signalfd_siginfo &si)
+// terminal, which gave it to them already; the line is served as before
+// until they have all ended, however they take the signal. A second one, or
+// a reader of the reports that went away (SIGPIPE), ends the run at once.
+void interrupted(run_state &r, const signalfd_siginfo &si)
 {
     const int sig = static_cast<int>(si.ssi_signo);
-    if (r.child < 0 || r.interrupt != 0) {
+    if (sig == SIGPIPE || r.interrupt != 0)
+        return end_by_force(r, sig);
+    if (r.child < 0) {
         r.done = true;
-        r.interrupt = r.child < 0 ? 0 : sig;
         return;
     }
     r.interrupt = sig;
     if (si.ssi_code == SI_USER || si.ssi_code == SI_QUEUE)
         for (const pid_t pid : descendants(getpid()))
             (void)kill(pid, sig);
-    p.let_go();
 }
 
-void on_signal(panel &p, run_state &r, int sigfd)
+void on_signal(run_state &r, int sigfd)
 {
     signalfd_siginfo si{};
     if (read(sigfd, &si, sizeof si) != sizeof si)
@@ -79,7 +104,14 @@ void on_signal(panel &p, run_state &r, int sigfd)
     if (si.ssi_signo == SIGCHLD)
         reap(r);
     else
-        interrupted(p, r, si);
+        interrupted(r, si);
+}
+
+// Whether the reader of the reports has gone away: a pipe or socket whose
+// other end is closed, seen before anything is written to it.
+bool reader_gone(const pollfd &out)
+{
+    return (out.revents & POLLERR) != 0;
 }
 
 void on_call(panel &p, line_watch &watch)
@@ -96,20 +128,26 @@ void on_call(panel &p, line_watch &watch)
 // the summary.
 void watch_line(panel &p, line_watch &watch, const pty_line &line, run_state &r, int sigfd)
 {
+    struct stat st {
+    };
+    const bool piped =
+        fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
     while (!r.done) {
         p.release();
         // Reports come out whenever the panel has nothing else to do.
-        fflush(stdout);
+        if (fflush(stdout) != 0 && errno == EPIPE)
+            end_by_force(r, SIGPIPE);
         const long long wait = p.next_due();
         std::vector<pollfd> fds = {{p.has_room() ? line.master() : -1, POLLIN, 0},
                                    {sigfd, POLLIN, 0},
-                                   {watch.fd(), POLLIN, 0}};
+                                   {watch.fd(), POLLIN, 0},
+                                   {piped ? STDOUT_FILENO : -1, 0, 0}};
         p.waited_on(fds);
         timespec timeout{};
         timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);
         timeout.tv_nsec = static_cast<long>(wait % 1000000000LL);
-        if (ppoll(fds.data(), fds.size(), wait < 0 ? nullptr : &timeout, nullptr) < 0 &&
-            errno != EINTR)
+        if (r.done || (ppoll(fds.data(), fds.size(), wait < 0 ? nullptr : &timeout, nullptr) < 0 &&
+                       errno != EINTR))
             break;
         if (fds[2].revents & POLLIN)
             on_call(p, watch);
@@ -118,16 +156,19 @@ void watch_line(panel &p, line_watch &watch, const pty_line &line, run_state &r,
         if (fds[0].revents & POLLIN)
             p.take_in();
         if (fds[1].revents & POLLIN)
-            on_signal(p, r, sigfd);
+            on_signal(r, sigfd);
+        if (reader_gone(fds[3]))
+            end_by_force(r, SIGPIPE);
     }
-    p.finish();
+    p.finish(r.forced);
 }
 
 // Starts the command, under the watch; returns its pid, or -1 with status set.
 pid_t start(const options &o, const pty_line &line, line_watch &watch, int &status)
 {
     // Behind an emulated UART nobody is held: the flow of bytes is not watched.
-    const launch_result started = launch(o.command, line.slave_path(), o.at_ttys1, !o.at_arrival);
+    const launch_result started =
+        launch(o.command, line.slave_path(), {o.at_ttys1, !o.at_arrival, o.json});
     if (started.pid < 0) {
         fprintf(stderr, "panelsim: %s\n", started.error.c_str());
         if (started.status == LAUNCH_NO_TTYS1)
@@ -148,11 +189,13 @@ pid_t start(const options &o, const pty_line &line, line_watch &watch, int &stat
 }
 
 // Signals arrive as data, in the loop; the command gets the usual handling.
+// A write to a reader that went away fails with EPIPE, and its SIGPIPE comes
+// the same way.
 int signals()
 {
     sigset_t set;
     sigemptyset(&set);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD})
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE})
         sigaddset(&set, sig);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     return signalfd(-1, &set, SFD_CLOEXEC);
@@ -176,6 +219,41 @@ int outcome(const run_state &r, const reporter &out)
     return r.status == 0 && out.flagged() ? 1 : r.status;
 }
 
+// Links the line at its path unless the line stands at /dev/ttyS1; says why
+// not. Another live panel's path is left alone, its link untouched.
+bool link_line(pty_line &line, const options &o)
+{
+    if (o.at_ttys1 || line.link(o.link))
+        return true;
+    if (errno == EBUSY && line.holder() > 0)
+        fprintf(stderr,
+                "panelsim: %s is held by a running panel (pid %ld); stop it or choose another "
+                "path with --link\n",
+                o.link.c_str(), static_cast<long>(line.holder()));
+    else if (errno == EBUSY)
+        fprintf(stderr,
+                "panelsim: %s is held by a running panel; stop it or choose another path "
+                "with --link\n",
+                o.link.c_str());
+    else if (errno == EEXIST)
+        fprintf(stderr,
+                "panelsim: %s exists and is not a panel's link; remove it or choose another "
+                "with --link\n",
+                o.link.c_str());
+    else
+        fprintf(stderr, "panelsim: cannot link %s: %s\n", o.link.c_str(), strerror(errno));
+    return false;
+}
+
+// A run that ends before the line is watched: its JSON stream still ends
+// with a summary, so that a reader always finds one.
+int ended_early(const options &o, int status)
+{
+    if (o.json)
+        reporter(stdout, true, 0).summary();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -195,34 +273,14 @@ int main(int argc, char *argv[])
     pty_line line;
     if (!line.open()) {
         perror("panelsim: openpty");
-        return 2;
+        return ended_early(o, 2);
     }
-    // Another live panel's path is left alone, its link untouched.
-    if (!o.at_ttys1 && !line.link(o.link)) {
-        if (errno == EBUSY && line.holder() > 0)
-            fprintf(stderr,
-                    "panelsim: %s is held by a running panel (pid %ld); stop it or choose another "
-                    "path with --link\n",
-                    o.link.c_str(), static_cast<long>(line.holder()));
-        else if (errno == EBUSY)
-            fprintf(stderr,
-                    "panelsim: %s is held by a running panel; stop it or choose another path "
-                    "with --link\n",
-                    o.link.c_str());
-        else if (errno == EEXIST)
-            fprintf(stderr,
-                    "panelsim: %s exists and is not a panel's link; remove it or choose another "
-                    "with --link\n",
-                    o.link.c_str());
-        else
-            fprintf(stderr, "panelsim: cannot link %s: %s\n", o.link.c_str(), strerror(errno));
-        return 2;
-    }
-
+    if (!link_line(line, o))
+        return ended_early(o, 2);
     vcd_writer vcd;
     if (!o.vcd.empty() && !vcd.open(o.vcd)) {
         fprintf(stderr, "panelsim: %s: %s\n", o.vcd.c_str(), strerror(errno));
-        return 2;
+        return ended_early(o, 2);
     }
     const int sigfd = signals();
 
@@ -239,7 +297,7 @@ int main(int argc, char *argv[])
         (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
         int status = 0;
         if ((r.child = start(o, line, watch, status)) < 0)
-            return status;
+            return ended_early(o, status);
     } else {
         fprintf(notices, "panelsim: the line is at %s; interrupt to stop\n", o.link.c_str());
         fprintf(stderr, "panelsim: without a COMMAND the settings asked for are not seen: every "

@@ -56,10 +56,13 @@ void reporter::print(const line_report &r)
     if (r.kind == line_report::frame && r.bytes.size() == FRAME_LEN)
         frames_++;
     const long long wall = wall_offset_ + start_ns_ + r.time_ns;
-    if (json_)
+    if (json_) {
+        // A reader of the stream sees each object as it is made.
         json(r, wall);
-    else
+        (void)fflush(to_);
+    } else {
         text(r, wall);
+    }
 }
 
 void reporter::text(const line_report &r, long long wall_ns)
