@@ -373,4 +373,115 @@ TEST(PanelUse, StandsAtDevTtyS1ForTheShippedProgram)
     EXPECT_EQ(access("/dev/ttyS1", F_OK) == 0, there_before);
 }
 
+// A signal the command ignores or handles does not end its writes: the
+// panel serves the line until every program on it has ended, and reports
+// every byte a write was told was taken, at its time.
+TEST(PanelEnd, ASignalTheCommandIgnoresLosesNoByte)
+{
+    process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
+               "trap '' INT; exec " + std::string(SENDER) + " " + LINK +
+                   " termios:19200:8N1 write:" + HEX45 + ":1000"});
+    // Half way through the 4.2 s the 8000 bytes take on the wire.
+    usleep(1200000);
+    kill(p.pid(), SIGINT);
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, 128 + SIGINT) << o.err;
+    EXPECT_NE(o.out.find("panelsim: 1000 frames received, 0 flagged\n"), std::string::npos)
+        << o.out.substr(o.out.size() > 400 ? o.out.size() - 400 : 0);
+}
+
+// A run ended at once (a second signal, or a reader of the reports that went
+// away) ends the command and all it started, removes its link, reports what
+// had not left as cut short by the end of the run, and ends by that signal.
+TEST(PanelEnd, AForcedEndLeavesNoProgramRunning)
+{
+    const std::string pids = testing::TempDir() + "panelsim_test.pids";
+    (void)unlink(pids.c_str());
+    // 100 frames at 300 baud take 27 s to leave; the command ignores both
+    // signals, which the panel reads in the order of their numbers.
+    process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
+               "trap '' INT TERM; sleep 60 & echo $$ $! >" + pids + "; " + SENDER + " " + LINK +
+                   " termios:300:8N1 write:" + HEX45 + ":100; wait"});
+    usleep(800000);
+    kill(p.pid(), SIGINT);
+    kill(p.pid(), SIGTERM);
+    const outcome o = p.wait(10000);
+    EXPECT_EQ(o.status, 128 + SIGTERM) << o.err;
+    EXPECT_NE(o.out.find("!! cut short by the end of the run: "), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("panelsim: "), std::string::npos) << o.out;
+    EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
+    FILE *f = fopen(pids.c_str(), "re");
+    ASSERT_NE(f, nullptr);
+    long shell = 0;
+    long sleeper = 0;
+    EXPECT_EQ(fscanf(f, "%ld %ld", &shell, &sleeper), 2);
+    fclose(f);
+    (void)unlink(pids.c_str());
+    for (const long pid : {shell, sleeper})
+        EXPECT_NE(kill(static_cast<pid_t>(pid), 0), 0) << pid << " still runs";
+}
+
+TEST(PanelEnd, AReaderThatGoesAwayEndsTheRun)
+{
+    const std::string mark = testing::TempDir() + "panelsim_test.mark";
+    (void)unlink(mark.c_str());
+    process p({"bash", "-c",
+               std::string(PANELSIM) + " --json -l " + LINK + " -- sh -c '" + HOST_PANEL45 +
+                   "; sleep 1; touch " + mark + "' | head -1; echo \"status ${PIPESTATUS[0]}\""});
+    const outcome o = p.wait();
+    EXPECT_EQ(missing_in_order(o.out, {"{\"type\": \"frame\"", "\nstatus 141\n"}), "") << o.out;
+    EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
+    usleep(1500000);
+    EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the command ran on after the panel";
+    (void)unlink(mark.c_str());
+}
+
+// With --json, standard output carries the panel's objects alone, one per
+// line, and always ends with the summary; the command writes to standard
+// error.
+struct json_case {
+    const char *name;
+    std::vector<std::string> command;
+    int status;
+    std::string err; // found in standard error
+};
+
+class JsonStream : public testing::TestWithParam<json_case>
+{
+};
+
+TEST_P(JsonStream, HoldsOnlyObjectsAndEndsWithTheSummary)
+{
+    const auto &c = GetParam();
+    std::vector<std::string> argv = {PANELSIM, "--json", "-l", LINK, "--"};
+    argv.insert(argv.end(), c.command.begin(), c.command.end());
+    process p(argv);
+    const outcome o = p.wait();
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_NE(o.err.find(c.err), std::string::npos) << o.err;
+    std::string last;
+    for (std::size_t at = 0; at < o.out.size();) {
+        const std::size_t end = o.out.find('\n', at);
+        ASSERT_NE(end, std::string::npos) << "an unfinished line: " << o.out.substr(at);
+        last = o.out.substr(at, end - at);
+        EXPECT_EQ(last.rfind("{\"type\": \"", 0), 0U) << last;
+        EXPECT_EQ(last.back(), '}') << last;
+        at = end + 1;
+    }
+    EXPECT_EQ(last.rfind("{\"type\": \"summary\"", 0), 0U) << o.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, JsonStream,
+    testing::Values(json_case{"a_program_that_prints", {HOST_PANEL45}, 0, "vfd_0x45 command\n"},
+                    json_case{"a_usage_text_without_its_line_end",
+                              {"sh", "-c", std::string(HOST_PANEL45) + " x"},
+                              1,
+                              "usage"},
+                    json_case{"a_command_that_cannot_start",
+                              {"/nonexistent/program"},
+                              127,
+                              "panelsim: cannot start /nonexistent/program"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
 } // namespace
