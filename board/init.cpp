@@ -306,100 +306,114 @@ struct board_case {
     bool any_order = false;
 };
 
+void panel45_replaces_settings(verdict &v)
+{
+    spoil(v);
+    run(v, {PANEL45}, 0, "vfd_0x45 command\n", "");
+    check_raw(v);
+}
+
+void panelcmd_replaces_settings(verdict &v)
+{
+    spoil(v);
+    const auto start = std::chrono::steady_clock::now();
+    run(v, {PANELCMD, "a", "d", "11", "13", "0", "ff"}, 0,
+        usage_line() + frame_line(std::vector<std::uint8_t>{0x0a, 0x0d, 0x11, 0x13, 0, 0xff, 0, 0}),
+        "");
+    const auto spent = std::chrono::steady_clock::now() - start;
+    v.check(spent >= std::chrono::seconds(1), "panelcmd did not pause");
+    check_raw(v);
+}
+
+void an_argument_leaves_the_port_alone(verdict &v)
+{
+    const termios before = spoil(v);
+    run(v, {PANEL45, "x"}, 1, "usage : " + PANEL45 + " n", "");
+    termios after{};
+    v.check(read_settings(after) && same(before, after), "the settings changed");
+}
+
+void missing_port(verdict &v)
+{
+    const port_moved moved;
+    v.check(moved.ok, "cannot move " + PORT + " away");
+    run(v, {PANEL45}, 1, "", OPEN_ERROR);
+    run(v, {PANELCMD, "45"}, 1, usage_line(), OPEN_ERROR);
+}
+
+// The 8250 driver keeps placeholders for ports it found no UART for; one
+// opens, but cannot be set up.
+void port_without_a_uart(verdict &v)
+{
+    struct stat st {
+    };
+    const port_moved moved;
+    v.check(moved.ok && stat("/dev/ttyS3", &st) == 0 &&
+                mknod(PORT.c_str(), S_IFCHR | 0600, st.st_rdev) == 0,
+            "cannot put ttyS3 at " + PORT);
+    const std::string err = "port setup error: Input/output error\n";
+    run(v, {PANEL45}, 1, "", err);
+    run(v, {PANELCMD, "45"}, 1, usage_line(), err);
+}
+
+// cppcheck-suppress constParameter
+void closed_standard_descriptors(verdict &v)
+{
+    run(v, {PANEL45}, 0, "", "", {.closed_out = true});
+    run(v, {PANELCMD, "a", "d", "0"}, 0, "", "",
+        {.closed_in = true, .closed_out = true, .closed_err = true});
+}
+
+// Eight runs at once, panel45 and panelcmd in turn: each frame whole.
+constexpr int CONCURRENT_RUNS = 8;
+
+void concurrent_runs(verdict &v)
+{
+    std::vector<std::unique_ptr<process>> runs;
+    for (int i = 0; i < CONCURRENT_RUNS; i++) {
+        const std::string b = std::to_string(i * 11);
+        runs.push_back(std::make_unique<process>(
+            i % 2 ? std::vector<std::string>{PANELCMD, b, b, b, b, b, b, b, b}
+                  : std::vector<std::string>{PANEL45}));
+    }
+    for (auto &r : runs) {
+        const int status = r->wait(60000).status;
+        v.check(status == 0, "a run ended with " + std::to_string(status));
+    }
+}
+
+std::vector<std::string> concurrent_frames()
+{
+    std::vector<std::string> frames;
+    for (int i = 0; i < CONCURRENT_RUNS; i++)
+        frames.push_back(i % 2 ? std::string(16, static_cast<char>('0' + i)) : FRAME45);
+    return frames;
+}
+
+// Every case, with the frames it leaves on the line. capacity is the
+// port's buffer, which the cases with the filler fill.
 std::vector<board_case> cases(std::size_t capacity)
 {
-    std::vector<board_case> all;
-    all.push_back({"panel45_replaces_settings",
-                   [](verdict &v) {
-                       spoil(v);
-                       run(v, {PANEL45}, 0, "vfd_0x45 command\n", "");
-                       check_raw(v);
-                   },
-                   {FRAME45}});
-    all.push_back({"panelcmd_replaces_settings",
-                   [](verdict &v) {
-                       spoil(v);
-                       const auto start = std::chrono::steady_clock::now();
-                       run(v, {PANELCMD, "a", "d", "11", "13", "0", "ff"}, 0,
-                           usage_line() + frame_line(std::vector<std::uint8_t>{
-                                              0x0a, 0x0d, 0x11, 0x13, 0, 0xff, 0, 0}),
-                           "");
-                       const auto spent = std::chrono::steady_clock::now() - start;
-                       v.check(spent >= std::chrono::seconds(1), "panelcmd did not pause");
-                       check_raw(v);
-                   },
-                   {"0a0d111300ff0000"}});
-    all.push_back({"panel45_with_an_argument_leaves_the_port_alone",
-                   [](verdict &v) {
-                       const termios before = spoil(v);
-                       run(v, {PANEL45, "x"}, 1, "usage : " + PANEL45 + " n", "");
-                       termios after{};
-                       v.check(read_settings(after) && same(before, after), "the settings changed");
-                   },
-                   {}});
-    all.push_back({"missing_port",
-                   [](verdict &v) {
-                       const port_moved moved;
-                       v.check(moved.ok, "cannot move " + PORT + " away");
-                       run(v, {PANEL45}, 1, "", OPEN_ERROR);
-                       run(v, {PANELCMD, "45"}, 1, usage_line(), OPEN_ERROR);
-                   },
-                   {}});
-    // The 8250 driver keeps placeholders for ports it found no UART for; one
-    // opens, but cannot be set up.
-    all.push_back({"port_without_a_uart",
-                   [](verdict &v) {
-                       struct stat st {
-                       };
-                       const port_moved moved;
-                       v.check(moved.ok && stat("/dev/ttyS3", &st) == 0 &&
-                                   mknod(PORT.c_str(), S_IFCHR | 0600, st.st_rdev) == 0,
-                               "cannot put ttyS3 at " + PORT);
-                       const std::string err = "port setup error: Input/output error\n";
-                       run(v, {PANEL45}, 1, "", err);
-                       run(v, {PANELCMD, "45"}, 1, usage_line(), err);
-                   },
-                   {}});
-    all.push_back({"closed_standard_descriptors",
-                   // cppcheck-suppress constParameter
-                   [](verdict &v) {
-                       run(v, {PANEL45}, 0, "", "", {.closed_out = true});
-                       run(v, {PANELCMD, "a", "d", "0"}, 0, "", "",
-                           {.closed_in = true, .closed_out = true, .closed_err = true});
-                   },
-                   {FRAME45, "0a0d000000000000"}});
-    all.push_back(
-        {"session_leader_beside_a_paused_run", beside_a_session_leader, {FRAME45, FRAME45}});
-    // Lines with the filler: FRAME*N for N frames, A+B for both in any order.
+    // FRAME*N for N frames of the filler, A+B for both in any order.
     const auto fillers = [capacity](std::size_t room) {
         return FILLER + "*" + std::to_string(capacity > room ? (capacity - room) / FRAME_LEN : 0);
     };
-    all.push_back({"nearly_full_port_beside_a_blocking_writer",
-                   [capacity](verdict &v) { beside_a_blocking_writer(v, capacity); },
-                   {fillers(7), FRAME45 + "+" + OTHER_FRAME}});
-    all.push_back({"give_up_on_a_stalled_port_keeps_other_frames",
-                   [capacity](verdict &v) { give_up_beside_another_frame(v, capacity); },
-                   {fillers(FRAME_LEN + 7), OTHER_FRAME}});
-    std::vector<std::string> together;
-    together.reserve(8);
-    for (int i = 0; i < 8; i++)
-        together.push_back(i % 2 ? std::string(16, static_cast<char>('0' + i)) : FRAME45);
-    all.push_back({"concurrent_runs",
-                   [](verdict &v) {
-                       std::vector<std::unique_ptr<process>> runs;
-                       for (int i = 0; i < 8; i++) {
-                           const std::string b = std::to_string(i * 11);
-                           runs.push_back(std::make_unique<process>(
-                               i % 2 ? std::vector<std::string>{PANELCMD, b, b, b, b, b, b, b, b}
-                                     : std::vector<std::string>{PANEL45}));
-                       }
-                       for (auto &r : runs) {
-                           const int status = r->wait(60000).status;
-                           v.check(status == 0, "a run ended with " + std::to_string(status));
-                       }
-                   },
-                   together, true});
-    return all;
+    return {
+        {"panel45_replaces_settings", panel45_replaces_settings, {FRAME45}},
+        {"panelcmd_replaces_settings", panelcmd_replaces_settings, {"0a0d111300ff0000"}},
+        {"panel45_with_an_argument_leaves_the_port_alone", an_argument_leaves_the_port_alone, {}},
+        {"missing_port", missing_port, {}},
+        {"port_without_a_uart", port_without_a_uart, {}},
+        {"closed_standard_descriptors", closed_standard_descriptors, {FRAME45, "0a0d000000000000"}},
+        {"session_leader_beside_a_paused_run", beside_a_session_leader, {FRAME45, FRAME45}},
+        {"nearly_full_port_beside_a_blocking_writer",
+         [capacity](verdict &v) { beside_a_blocking_writer(v, capacity); },
+         {fillers(7), FRAME45 + "+" + OTHER_FRAME}},
+        {"give_up_on_a_stalled_port_keeps_other_frames",
+         [capacity](verdict &v) { give_up_beside_another_frame(v, capacity); },
+         {fillers(FRAME_LEN + 7), OTHER_FRAME}},
+        {"concurrent_runs", concurrent_runs, concurrent_frames(), true},
+    };
 }
 
 int suite()
