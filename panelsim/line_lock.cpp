@@ -66,7 +66,8 @@ std::string pid_name(const std::string &path)
     (void)stat("/proc/self/ns/pid", &ns);
     char name[80];
     snprintf(name, sizeof name, "%s%016llx:%llu:", PID_PREFIX.c_str(),
-             static_cast<unsigned long long>(hash(path)), static_cast<unsigned long long>(ns.st_ino));
+             static_cast<unsigned long long>(hash(path)),
+             static_cast<unsigned long long>(ns.st_ino));
     return name;
 }
 
