@@ -2,6 +2,7 @@
 #include "line_lock.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -89,28 +90,33 @@ int bound(const std::string &name)
 }
 
 // The pid in the one bound name that begins with prefix, as the kernel
-// lists bound names; 0 when there is none, or more than one.
+// lists bound names (the name last, after seven fields); 0 when there is
+// none, or more than one.
 pid_t published(const std::string &prefix)
 {
     FILE *f = fopen("/proc/net/unix", "re");
     if (f == nullptr)
         return 0;
-    const std::string field = " @" + prefix;
+    const std::string start = "@" + prefix;
     char *line = nullptr;
     std::size_t cap = 0;
-    long pid = 0;
+    pid_t pid = 0;
     int found = 0;
     while (getline(&line, &cap, f) > 0) {
-        const char *at = strstr(line, field.c_str());
-        if (at == nullptr)
+        int at = -1;
+        (void)sscanf(line, "%*s %*s %*s %*s %*s %*s %*s %n", &at);
+        if (at < 0 || strncmp(line + at, start.c_str(), start.size()) != 0)
             continue;
         char *end = nullptr;
-        pid = strtol(at + field.size(), &end, 10);
-        found += pid > 0 && (*end == '\n' || *end == '\0') ? 1 : 0;
+        const long n = strtol(line + at + start.size(), &end, 10);
+        if (n > 0 && n <= INT_MAX && (*end == '\n' || *end == '\0')) {
+            pid = static_cast<pid_t>(n);
+            found++;
+        }
     }
     free(line);
     (void)fclose(f);
-    return found == 1 ? static_cast<pid_t>(pid) : 0;
+    return found == 1 ? pid : 0;
 }
 
 // The holder's pid. It publishes its pid just after taking the lock and
