@@ -3,17 +3,14 @@
 // lives the second is refused, told the first's pid however many ask, and
 // the first's link stays as it was; once the first has gone, the path is
 // free. Lines on other paths, long ones whose names must be hashed
-// included, never refuse each other. On a free path, a link is taken over
-// only where a line that has ended left it.
+// included, never refuse each other.
 #include "pty_line.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <memory>
-#include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,19 +22,7 @@ struct lock_case {
     std::string first; // in the folder
     std::string second;
     bool same;
-    bool relative = false; // the second written from the working folder
 };
-
-// An absolute path written relative to the working folder.
-std::string relative(const std::string &path)
-{
-    char cwd[PATH_MAX];
-    std::string up;
-    if (getcwd(cwd, sizeof cwd) != nullptr)
-        for (const char *c = cwd + 1; *c != '\0'; c++)
-            up += c == cwd + 1 || *c == '/' ? "../" : "";
-    return up + path.substr(1);
-}
 
 std::string link_target(const std::string &path)
 {
@@ -80,8 +65,7 @@ TEST_P(Lock, OnePathOneLine)
     ASSERT_TRUE(first->open() && second.open()) << strerror(errno);
     ASSERT_TRUE(first->link(dir_ + c.first)) << strerror(errno);
     errno = 0;
-    const std::string second_path = c.relative ? relative(dir_ + c.second) : dir_ + c.second;
-    const bool linked = second.link(second_path);
+    const bool linked = second.link(dir_ + c.second);
     if (!c.same) {
         EXPECT_TRUE(linked) << strerror(errno);
         return;
@@ -91,7 +75,7 @@ TEST_P(Lock, OnePathOneLine)
     EXPECT_EQ(second.holder(), getpid());
     EXPECT_EQ(link_target(dir_ + c.first), first->slave_path());
     first.reset();
-    EXPECT_TRUE(second.link(second_path)) << strerror(errno);
+    EXPECT_TRUE(second.link(dir_ + c.second)) << strerror(errno);
     EXPECT_EQ(link_target(dir_ + c.first), second.slave_path());
 }
 
@@ -100,18 +84,17 @@ const std::string LONG(200, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, Lock,
-    testing::Values(
-        lock_case{"same", "sub/line", "sub/line", true},
-        lock_case{"through_dot_dot", "sub/line", "sub/../sub/line", true},
-        lock_case{"through_a_linked_folder", "sub/line", "alias/line", true},
-        lock_case{"trailing_slash", "sub/line", "sub/line/", true},
-        lock_case{"dotted_through_a_linked_folder_with_trailing_slashes", "sub/line",
-                  "./alias/../alias/./line//", true},
-        lock_case{"relative_with_a_trailing_slash", "sub/line", "alias/line/", true, true},
-        lock_case{"another_name", "sub/line", "sub/line2", false},
-        lock_case{"long", "sub/" + LONG, "alias/" + LONG, true},
-        lock_case{"long_differing_first", "sub/a" + LONG, "sub/b" + LONG, false},
-        lock_case{"long_differing_last", "sub/" + LONG + "a", "sub/" + LONG + "b", false}),
+    testing::Values(lock_case{"same", "sub/line", "sub/line", true},
+                    lock_case{"through_dot_dot", "sub/line", "sub/../sub/line", true},
+                    lock_case{"through_a_linked_folder", "sub/line", "alias/line", true},
+                    lock_case{"trailing_slash", "sub/line", "sub/line/", true},
+                    lock_case{"dotted_through_a_linked_folder_with_trailing_slashes", "sub/line",
+                              "./alias/../alias/./line//", true},
+                    lock_case{"another_name", "sub/line", "sub/line2", false},
+                    lock_case{"long", "sub/" + LONG, "alias/" + LONG, true},
+                    lock_case{"long_differing_first", "sub/a" + LONG, "sub/b" + LONG, false},
+                    lock_case{"long_differing_last", "sub/" + LONG + "a", "sub/" + LONG + "b",
+                              false}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Nobody answers the askers, so none of them may depend on a queue of
@@ -127,67 +110,5 @@ TEST_F(Folder, EveryRefusalNamesTheHolder)
         EXPECT_EQ(second.holder(), getpid()) << "refusal " << i + 1;
     }
 }
-
-// What a free path may already hold. The line takes over a link into
-// /dev/pts whose pseudo-terminal is gone; it leaves anything else exactly as
-// it was.
-struct takeover_case {
-    const char *name;
-    const char *target;     // a fixed target, or nullptr: a pseudo-terminal of the test's
-    bool line_first = true; // the line opened before the test's pseudo-terminal
-    bool taken = false;
-};
-
-class Takeover : public Folder, public testing::WithParamInterface<takeover_case>
-{
-};
-
-TEST_P(Takeover, OnlyALinkThatALineLeftBehind)
-{
-    const auto &c = GetParam();
-    const std::string path = dir_ + "sub/line";
-    pty_line line;
-    ASSERT_TRUE(!c.line_first || line.open()) << strerror(errno);
-    std::string target = c.target != nullptr ? c.target : "";
-    if (c.target == nullptr) {
-        // A line that has ended: its pseudo-terminal closed, as the kernel
-        // closes a killed panel's.
-        int master = -1;
-        int slave = -1;
-        char name[PATH_MAX];
-        ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0) << strerror(errno);
-        target = name;
-        (void)close(slave);
-        (void)close(master);
-    }
-    ASSERT_TRUE(c.line_first || line.open()) << strerror(errno);
-    ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0) << strerror(errno);
-    struct stat before {
-    };
-    ASSERT_EQ(lstat(path.c_str(), &before), 0);
-    errno = 0;
-    EXPECT_EQ(line.link(path), c.taken) << strerror(errno);
-    if (c.taken) {
-        EXPECT_EQ(link_target(path), line.slave_path());
-        return;
-    }
-    EXPECT_EQ(errno, EEXIST);
-    struct stat after {
-    };
-    ASSERT_EQ(lstat(path.c_str(), &after), 0) << "removed";
-    EXPECT_EQ(link_target(path), target);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
-    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
-    (void)unlink(path.c_str());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    AtThePath, Takeover,
-    testing::Values(takeover_case{"an_ended_lines_link", nullptr, true, true},
-                    // Its number is likely the line's own by now.
-                    takeover_case{"an_ended_lines_link_opened_after", nullptr, false, true},
-                    takeover_case{"the_pseudo_terminal_multiplexer", "/dev/pts/ptmx"}),
-    [](const auto &param_info) { return std::string(param_info.param.name); });
 
 } // namespace

@@ -193,11 +193,13 @@ INSTANTIATE_TEST_SUITE_P(
         panel_case{"help", {"--help"}, 0, {"usage: panelsim"}, ""}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
-// What is at the path is not a panel's link: the panel refuses to start and
-// leaves it exactly as it was, another program's live line included.
+// What is at the path is not a link a panel left behind: the panel refuses
+// to start and leaves it exactly as it was, another program's live line
+// included.
 struct taken_case {
     const char *name;
-    bool live_line; // a link to a pseudo-terminal the test holds open, else a file
+    const char *target; // of a link; nullptr: a pseudo-terminal the test holds open
+    bool file = false;
 };
 
 class Taken : public testing::TestWithParam<taken_case>
@@ -207,15 +209,18 @@ class Taken : public testing::TestWithParam<taken_case>
 TEST_P(Taken, RefusesAPathThatIsNotItsLink)
 {
     const std::string path = LINK + "-taken";
+    const auto &c = GetParam();
     int fd = -1;
-    if (GetParam().live_line) {
+    if (c.file) {
+        fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+    } else if (c.target == nullptr) {
         fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_GE(fd, 0);
         ASSERT_TRUE(grantpt(fd) == 0 && unlockpt(fd) == 0 && ptsname(fd) != nullptr);
         ASSERT_EQ(symlink(ptsname(fd), path.c_str()), 0);
     } else {
-        fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
-        ASSERT_GE(fd, 0);
+        ASSERT_EQ(symlink(c.target, path.c_str()), 0);
     }
     struct stat before {
     };
@@ -226,7 +231,8 @@ TEST_P(Taken, RefusesAPathThatIsNotItsLink)
     };
     const bool there = lstat(path.c_str(), &after) == 0;
     unlink(path.c_str());
-    close(fd);
+    if (fd >= 0)
+        close(fd);
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err,
               "panelsim: " + path +
@@ -238,8 +244,10 @@ TEST_P(Taken, RefusesAPathThatIsNotItsLink)
 }
 
 INSTANTIATE_TEST_SUITE_P(AtThePath, Taken,
-                         testing::Values(taken_case{"a_file", false},
-                                         taken_case{"another_programs_live_line", true}),
+                         testing::Values(taken_case{"a_file", nullptr, true},
+                                         taken_case{"another_programs_live_line", nullptr},
+                                         // It leads into /dev/pts, but to no line.
+                                         taken_case{"a_link_to_the_multiplexer", "/dev/pts/ptmx"}),
                          [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Where the link at LINK points; empty if there is none.
