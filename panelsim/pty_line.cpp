@@ -28,6 +28,24 @@ std::string link_target(const std::string &path)
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
+// Whether the link at path was left by a line that has ended. A line's
+// pseudo-terminal lives only while its master side is open, and the kernel
+// takes its /dev/pts entry away when that closes: a panel's link outlives it
+// only leading nowhere, or to the pseudo-terminal we have just been given in
+// its place. A link into /dev/pts that leads to a pseudo-terminal of anyone
+// else's may be that program's live line.
+bool left_by_ended_line(const std::string &path, const std::string &ours)
+{
+    const std::string dir = "/dev/pts/";
+    const std::string target = link_target(path);
+    if (target.size() <= dir.size() || target.compare(0, dir.size(), dir) != 0 ||
+        target.find_first_not_of("0123456789", dir.size()) != std::string::npos)
+        return false;
+    struct stat st {
+    };
+    return target == ours || (lstat(target.c_str(), &st) != 0 && errno == ENOENT);
+}
+
 } // namespace
 
 pty_line::~pty_line()
@@ -60,13 +78,14 @@ bool pty_line::link(const std::string &path)
             return false;
         held_ = path;
     }
-    // Nobody else holds the path: a link into /dev/pts is one left behind
-    // by a line that has ended.
-    if (link_target(path).rfind("/dev/pts/", 0) == 0)
-        (void)::unlink(path.c_str());
-    if (symlink(slave_path_.c_str(), path.c_str()) != 0)
+    // No live line holds the path; what is there goes only if a line that
+    // has ended left it. Anything else makes symlink fail with EEXIST.
+    const std::string &at = lock_.path();
+    if (left_by_ended_line(at, slave_path_))
+        (void)::unlink(at.c_str());
+    if (symlink(slave_path_.c_str(), at.c_str()) != 0)
         return false;
-    link_ = path;
+    link_ = at;
     return true;
 }
 

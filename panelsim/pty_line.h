@@ -40,12 +40,14 @@ class pty_line
     // Creates the pseudo-terminal pair; false with errno set on failure.
     [[nodiscard]] bool open();
 
-    // Holds path and makes the slave reachable there. While another live
-    // line holds the path, nothing is touched and the call fails with EBUSY
-    // (holder() tells who). A symbolic link into /dev/pts, left by a line
-    // that has ended, is replaced; anything else there is refused with
-    // EEXIST. The link is removed again by unlink or the destructor, the
-    // hold only by the destructor.
+    // Holds path and makes the slave reachable there, at the path's
+    // canonical form (line_lock). While another live line holds the path,
+    // nothing is touched and the call fails with EBUSY (holder() tells who).
+    // With the path free of live lines, a link into /dev/pts whose
+    // pseudo-terminal is gone (or is this line's own, given anew) can only
+    // have been left by a line that has ended: it is replaced. Anything else
+    // there is refused with EEXIST and left as it was. The link is removed again by unlink or the
+    // destructor, the hold only by the destructor.
     [[nodiscard]] bool link(const std::string &path);
     void unlink();
     [[nodiscard]] pid_t holder() const { return lock_.holder(); }

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -191,20 +193,62 @@ INSTANTIATE_TEST_SUITE_P(
         panel_case{"help", {"--help"}, 0, {"usage: panelsim"}, ""}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
-TEST(PanelUse, RefusesAPathThatIsNotItsLink)
+// What is at the path is not a link a panel left behind: the panel refuses
+// to start and leaves it exactly as it was, another program's live line
+// included.
+struct taken_case {
+    const char *name;
+    const char *target; // of a link; nullptr: a pseudo-terminal the test holds open
+    bool file = false;
+};
+
+class Taken : public testing::TestWithParam<taken_case>
+{
+};
+
+TEST_P(Taken, RefusesAPathThatIsNotItsLink)
 {
     const std::string path = LINK + "-taken";
-    const int fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    close(fd);
+    const auto &c = GetParam();
+    int fd = -1;
+    if (c.file) {
+        fd = open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+    } else if (c.target == nullptr) {
+        fd = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(grantpt(fd) == 0 && unlockpt(fd) == 0 && ptsname(fd) != nullptr);
+        ASSERT_EQ(symlink(ptsname(fd), path.c_str()), 0);
+    } else {
+        ASSERT_EQ(symlink(c.target, path.c_str()), 0);
+    }
+    struct stat before {
+    };
+    ASSERT_EQ(lstat(path.c_str(), &before), 0);
     process p({PANELSIM, "-l", path, "--", "true"});
     const outcome o = p.wait();
+    struct stat after {
+    };
+    const bool there = lstat(path.c_str(), &after) == 0;
     unlink(path.c_str());
+    if (fd >= 0)
+        close(fd);
     EXPECT_EQ(o.status, 2);
     EXPECT_EQ(o.err,
               "panelsim: " + path +
                   " exists and is not a panel's link; remove it or choose another with --link\n");
+    ASSERT_TRUE(there) << "removed";
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_ctim.tv_sec, before.st_ctim.tv_sec);
+    EXPECT_EQ(after.st_ctim.tv_nsec, before.st_ctim.tv_nsec);
 }
+
+INSTANTIATE_TEST_SUITE_P(AtThePath, Taken,
+                         testing::Values(taken_case{"a_file", nullptr, true},
+                                         taken_case{"another_programs_live_line", nullptr},
+                                         // It leads into /dev/pts, but to no line.
+                                         taken_case{"a_link_to_the_multiplexer", "/dev/pts/ptmx"}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Where the link at LINK points; empty if there is none.
 std::string link_target()
