@@ -7,9 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <set>
 #include <string>
 #include <sys/syscall.h>
@@ -234,9 +236,12 @@ std::vector<break_case> break_cases()
         const auto cols = split(text, '\t');
         if (text.empty() || text[0] == '#' || cols.size() != 4)
             continue;
-        for (const auto &mode : split(cols[1], ','))
-            cases.push_back(
-                {cols[0] + "_" + mode, mode == "at_arrival", split(cols[2], ' '), cols[3]});
+        const auto modes = split(cols[1], ',');
+        std::transform(modes.begin(), modes.end(), std::back_inserter(cases),
+                       [&](const std::string &mode) {
+                           return break_case{cols[0] + "_" + mode, mode == "at_arrival",
+                                             split(cols[2], ' '), cols[3]};
+                       });
     }
     free(line);
     std::fclose(f);
