@@ -225,16 +225,17 @@ std::vector<std::string> split(const std::string &s, char sep)
 
 std::vector<break_case> break_cases()
 {
+    std::string text;
+    if (std::FILE *f = std::fopen(BREAK_CASES, "r")) {
+        char buf[4096];
+        for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+    }
     std::vector<break_case> cases;
-    std::FILE *f = std::fopen(BREAK_CASES, "r");
-    if (f == nullptr)
-        return cases;
-    char *line = nullptr;
-    std::size_t size = 0;
-    for (ssize_t n; (n = getline(&line, &size, f)) > 0;) {
-        const std::string text(line, static_cast<std::size_t>(n) - (line[n - 1] == '\n' ? 1 : 0));
-        const auto cols = split(text, '\t');
-        if (text.empty() || text[0] == '#' || cols.size() != 4)
+    for (const auto &line : split(text, '\n')) {
+        const auto cols = split(line, '\t');
+        if (line.empty() || line[0] == '#' || cols.size() != 4)
             continue;
         const auto modes = split(cols[1], ',');
         std::transform(modes.begin(), modes.end(), std::back_inserter(cases),
@@ -243,8 +244,6 @@ std::vector<break_case> break_cases()
                                              split(cols[2], ' '), cols[3]};
                        });
     }
-    free(line);
-    std::fclose(f);
     return cases;
 }
 

@@ -33,23 +33,20 @@ decode() { annotations "$@" | paste -sd ';' -; }
 # it, and are named by their codes.
 frames_and_codes() {
     annotations "$1" frame:warning | awk '
-        function flush_codes(   i, j, t, s) {
-            for (i = 2; i <= n; i++)
-                for (j = i; j > 1 && c[j - 1] > c[j]; j--) { t = c[j]; c[j] = c[j - 1]; c[j - 1] = t }
-            s = ""
-            for (i = 1; i <= n; i++)
-                if (i == 1 || c[i] != c[i - 1]) s = s (s == "" ? " !" : ",") c[i]
-            n = 0
+        BEGIN { n = split("break cut_short framing gap left_over parity unknown", order, " ") }
+        function codes(   i, s) {
+            for (i = 1; i <= n; i++) if (order[i] in c) s = s (s == "" ? " !" : ",") order[i]
+            split("", c)
             return s
         }
-        /^[0-9a-f][0-9a-f](: |$)/ { sub(/: /, " "); out = out sep $0 flush_codes(); sep = "; "; next }
-        /^Break at byte|^Out of step/ { c[++n] = "break"; next }
-        /^Frame cut short/ { c[++n] = "cut_short"; next }
-        / left over$/ { c[++n] = "left_over"; next }
-        /^Framing error/ { c[++n] = "framing"; next }
-        /^Parity error/ { c[++n] = "parity"; next }
-        /^Gap/ { c[++n] = "gap"; next }
-        { c[++n] = "unknown(" $0 ")" }
+        /^[0-9a-f][0-9a-f](: |$)/ { sub(/: /, " "); out = out sep $0 codes(); sep = "; "; next }
+        /^Break at byte|^Out of step/ { c["break"]; next }
+        /^Frame cut short/ { c["cut_short"]; next }
+        / left over$/ { c["left_over"]; next }
+        /^Framing error/ { c["framing"]; next }
+        /^Parity error/ { c["parity"]; next }
+        /^Gap/ { c["gap"]; next }
+        { c["unknown"] }
         END { print out }'
 }
 
