@@ -36,8 +36,12 @@ std::string speed_text(long baud)
 }
 
 const fault BREAK_RECEIVED = {"break", "break: the controller receives a 00 with a framing error"};
-const fault AFTER_BREAK = {"break",
-                           "follows a break within 100 ms: the controller counts its 00 as a byte"};
+const fault OUT_OF_STEP = {"break",
+                           "out of step: a break's 00 earlier in the burst counts as a byte"};
+
+// How long the controller's receiver takes to make a character of a break:
+// one character time at its own 19200 8N1.
+const long long CONTROLLER_CHAR_NS = line_settings{}.char_ns();
 
 } // namespace
 
@@ -100,7 +104,8 @@ std::vector<fault> settings_faults(const line_settings &s)
     if (s.known && s.parity != 'N')
         faults.push_back({"parity", std::string("parity ") + s.parity});
     if (s.stop_bits != 1)
-        faults.push_back({"stop_bits", "2 stop bits"});
+        faults.push_back(
+            {"stop_bits", "2 stop bits, not the device's 1 (a controller at 8N1 takes them)"});
     if (s.oflag & OPOST)
         faults.push_back({"output_processing", "output processing on"});
     if (s.cflag & CRTSCTS)
@@ -132,9 +137,25 @@ line_report frame_monitor::report() const
             if (std::find(r.problems.begin(), r.problems.end(), f) == r.problems.end())
                 r.problems.push_back(std::move(f));
     }
-    if (after_break_)
-        r.problems.push_back(AFTER_BREAK);
+    judge_breaks(r);
     return r;
+}
+
+// A frame that holds a break's 00 says which byte it is; one that holds
+// none but follows one in its burst is out of step.
+void frame_monitor::judge_breaks(line_report &r) const
+{
+    bool holds_break = false;
+    for (std::size_t i = 0; i < pending_.size(); i++) {
+        if (!pending_[i].is_break)
+            continue;
+        holds_break = true;
+        r.problems.push_back({"break", "byte " + std::to_string(i + 1) +
+                                           " is a break: the controller receives a 00 with a "
+                                           "framing error"});
+    }
+    if (out_of_step_ && !holds_break)
+        r.problems.push_back(OUT_OF_STEP);
 }
 
 std::vector<line_report> frame_monitor::end_burst(fault why)
@@ -148,19 +169,22 @@ std::vector<line_report> frame_monitor::end_burst(fault why)
     }
     last_end_ = -1;
     frames_in_burst_ = 0;
-    after_break_ = false;
+    out_of_step_ = false;
     return out;
 }
 
 std::vector<line_report> frame_monitor::take(const sent_byte &b)
 {
+    return add(b);
+}
+
+// One byte received: the burst before it ends if the line was quiet long
+// enough in between; every 8 bytes of a burst are a frame.
+std::vector<line_report> frame_monitor::add(const sent_byte &b)
+{
     std::vector<line_report> out;
     if (last_end_ >= 0 && b.start_ns - last_end_ >= FRAME_GAP_MS * NS_PER_MS)
         out = flush();
-    if (last_end_ < 0) {
-        after_break_ = break_end_ >= 0 && b.start_ns - break_end_ < FRAME_GAP_MS * NS_PER_MS;
-        break_end_ = -1;
-    }
     pending_.push_back(b);
     last_end_ = b.end_ns;
     if (pending_.size() == FRAME_LEN) {
@@ -171,10 +195,18 @@ std::vector<line_report> frame_monitor::take(const sent_byte &b)
     return out;
 }
 
-std::vector<line_report> frame_monitor::take(const line_break &b)
+std::vector<line_report> frame_monitor::went_low(long long start_ns, const line_settings &settings)
 {
-    std::vector<line_report> out = end_burst(
-        {"break", "cut short by a break: " + std::to_string(pending_.size()) + " of 8 bytes"});
+    std::vector<line_report> out =
+        add({0, start_ns, start_ns + CONTROLLER_CHAR_NS, settings, true});
+    // A 00 that did not end its frame shifts every later frame of the burst.
+    if (!pending_.empty())
+        out_of_step_ = true;
+    return out;
+}
+
+line_report break_report(const line_break &b)
+{
     line_report r;
     r.kind = line_report::brk;
     r.time_ns = b.start_ns;
@@ -184,9 +216,7 @@ std::vector<line_report> frame_monitor::take(const line_break &b)
     if (b.lost > 0)
         r.problems.push_back({"break", std::to_string(b.lost) + (b.lost == 1 ? " byte" : " bytes") +
                                            " sent into the break, lost"});
-    out.push_back(std::move(r));
-    break_end_ = b.end_ns;
-    return out;
+    return r;
 }
 
 std::vector<line_report> frame_monitor::idle(long long now_ns)

@@ -11,17 +11,25 @@
 // short (when the burst held no whole frame) or bytes left over (after one).
 //
 // A break (the line held low for longer than a character) reaches the
-// controller as a 00 with a framing error: it is reported on a line of its
-// own, it cuts the frame under way, and a frame that starts less than
-// FRAME_GAP_MS after it is out of step by the 00.
+// controller as a 16550 delivers it: one 00, with a framing error and the
+// break indication, received at the break's start; then nothing while the
+// line stays low. That 00 is a byte like any other: it joins the frame under
+// way, or begins a new one, and the burst ends FRAME_GAP_MS after it unless
+// another byte comes first. A long break therefore ends the frame it cut,
+// and what follows is in step; after a short one, the frames of the same
+// burst are out of step by the 00, unless the 00 was the last byte of its
+// frame. The frame that holds a break's 00, and each one out of step by it,
+// carries the code `break`. The break itself is reported on a line of its
+// own when it ends, with its length and the bytes shifted out into it.
 //
 // Every fault has a stable code (speed, parity, cut_short, ...) beside the
 // words people read.
 //
 // line_settings   the settings of the line as the panel knows them
 // describe        settings as people say them: "19200 8N1 raw", "9600 7E1 opost"
-// settings_faults what in the settings a 19200 8N1 raw controller would not take
-// frame_monitor   cuts what leaves the line into reports: frames, remnants, breaks
+// settings_faults what in the settings differs from the device's 19200 8N1 raw
+// break_report    a break that has ended, as a report of its own
+// frame_monitor   cuts what leaves the line into frame reports: frames, remnants
 #ifndef FRAMES_H
 #define FRAMES_H
 
@@ -67,7 +75,8 @@ struct line_settings {
 
 [[nodiscard]] std::string describe(const line_settings &s);
 
-// One thing a controller would not take, with its stable code.
+// One thing the device's setting (19200 8N1 raw) does not allow, or a
+// controller would not take, with its stable code.
 struct fault {
     const char *code;
     std::string text;
@@ -82,6 +91,7 @@ struct sent_byte {
     long long start_ns = 0; // its start bit began
     long long end_ns = 0;   // its last stop bit ended
     line_settings settings; // what it left under
+    bool is_break = false;  // a break's 00, as the controller receives it
 };
 
 // The line held low: a break, and the bytes the UART shifted out into it.
@@ -102,6 +112,10 @@ struct line_report {
     std::vector<fault> problems; // empty: a clean frame
 };
 
+// A break that has ended, as a report of its own: its length, and the bytes
+// shifted out into it.
+[[nodiscard]] line_report break_report(const line_break &b);
+
 class frame_monitor
 {
   public:
@@ -109,8 +123,9 @@ class frame_monitor
     // burst before it, when the line was quiet long enough in between).
     [[nodiscard]] std::vector<line_report> take(const sent_byte &b);
 
-    // A break: ends the burst under way, and is a report of its own.
-    [[nodiscard]] std::vector<line_report> take(const line_break &b);
+    // The line went low at start_ns: a break's 00, a byte like any other.
+    [[nodiscard]] std::vector<line_report> went_low(long long start_ns,
+                                                    const line_settings &settings);
 
     // Ends the burst if the line has been quiet for FRAME_GAP_MS by now_ns;
     // returns the short frame or the left-over bytes it held, if any.
@@ -133,13 +148,14 @@ class frame_monitor
 
   private:
     [[nodiscard]] line_report report() const;
+    void judge_breaks(line_report &r) const;
     [[nodiscard]] std::vector<line_report> end_burst(fault why);
+    [[nodiscard]] std::vector<line_report> add(const sent_byte &b);
 
     std::vector<sent_byte> pending_;
     long long last_end_ = -1; // -1: no burst under way
     std::size_t frames_in_burst_ = 0;
-    long long break_end_ = -1; // the end of the last break, while it may still count
-    bool after_break_ = false; // the burst under way began too soon after a break
+    bool out_of_step_ = false; // a break's 00 in the burst shifted the frames after it
 };
 
 #endif

@@ -102,7 +102,6 @@ void panel::handle(line_call &call)
     const bool flow_call = call.kind == line_call::write || call.kind == line_call::poll ||
                            call.kind == line_call::open || call.kind == line_call::last_close ||
                            call.kind == line_call::outq || call.kind == line_call::flow ||
-                           call.kind == line_call::brk || call.kind == line_call::break_on ||
                            call.kind == line_call::drain;
     if (!holds_ && flow_call)
         return watch_.go_on(call);
@@ -126,9 +125,18 @@ void panel::handle(line_call &call)
         wire_.change(call.settings, t);
         return watch_.go_on(call);
     case line_call::drain:
-    case line_call::brk:
-    case line_call::break_on:
         return drains_.push_back({call});
+    case line_call::brk:
+        // Behind an emulated UART nothing waits: the break is laid out
+        // after the bytes before it.
+        if (holds_)
+            return drains_.push_back({call});
+        wire_.break_on(t, call.arg * NS_PER_MS);
+        return watch_.go_on(call);
+    case line_call::break_on:
+        // The UART holds the line low at once, whatever is queued.
+        wire_.break_on(t);
+        return watch_.go_on(call);
     case line_call::break_off:
         wire_.break_off(t);
         return watch_.go_on(call);
@@ -308,12 +316,9 @@ void panel::end_drain(const drain_wait &d, bool quiet)
         wire_.change(d.call.settings, t);
         break;
     case line_call::brk:
-        wire_.break_on(t, t + d.call.arg * NS_PER_MS);
+        wire_.break_on(t, d.call.arg * NS_PER_MS);
         breaking_ = d.call;
         return;
-    case line_call::break_on:
-        wire_.break_on(t);
-        break;
     case line_call::last_close:
         // After the closing wait the port is shut down with what it still
         // holds; the next open finds it afresh.
@@ -460,10 +465,15 @@ void panel::sent(const sent_byte &b)
     print(monitor_.take(b));
 }
 
+void panel::went_low(long long start_ns, const line_settings &s)
+{
+    print(monitor_.went_low(start_ns, s));
+}
+
 void panel::broke(const line_break &b)
 {
     vcd_.low(b.start_ns, b.end_ns);
-    print(monitor_.take(b));
+    out_.print(break_report(b));
 }
 
 // Where the settings were not seen, the speed, stop bits and flags are

@@ -5,8 +5,8 @@
 // Each watched call is answered at once or held, as the UART's driver would
 // make its caller wait: a drain, a change that waits for the output, a
 // program's last close (for at most the port's closing wait of 30 s; a port
-// whose output was suspended drops what it holds instead), a break (the
-// drain, then the break itself), a write while the transmit buffer is full
+// whose output was suspended drops what it holds instead), a tcsendbreak
+// (the drain, then the break; not TIOCSBRK), a write while the buffer is full
 // (only one write at a time has the port: the others wait behind it, or fail
 // with EAGAIN when they must not wait), a poll or select for room, and an
 // open of the line while its last close is under way. Times are nanoseconds
@@ -87,6 +87,7 @@ class panel final : line_listener
     };
 
     void sent(const sent_byte &b) override;
+    void went_low(long long start_ns, const line_settings &s) override;
     void broke(const line_break &b) override;
 
     // Takes in what the pseudo-terminal holds at t while there is room;

@@ -51,10 +51,12 @@ reporter::reporter(std::FILE *to, bool json, long long start_ns)
 
 void reporter::print(const line_report &r)
 {
-    if (!r.problems.empty())
-        flagged_++;
-    if (r.kind == line_report::frame && r.bytes.size() == FRAME_LEN)
+    // The summary counts frame reports, whole or not; a break's 00 is in one.
+    if (r.kind == line_report::frame) {
         frames_++;
+        if (!r.problems.empty())
+            flagged_++;
+    }
     const long long wall = wall_offset_ + start_ns_ + r.time_ns;
     if (json_) {
         // A reader of the stream sees each object as it is made.

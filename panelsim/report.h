@@ -3,10 +3,14 @@
 //
 // One line per report, in the order the line gave them: a frame (or what a
 // burst left of one) with its bytes in hexadecimal, the settings it left
-// under and, after "!!", what a controller would not take; or a break. The
-// time is the wall-clock time of day at which the report's first start bit
-// (or the break) began, from the monotonic clock the panel keeps its times
-// on. The summary ends the run and counts the frames and the flagged reports.
+// under and, after "!!", what a controller would not take or the device is
+// not set for; or a break. The time is the wall-clock time of day at which
+// the report's first start bit (or the break) began, from the monotonic
+// clock the panel keeps its times on. The summary ends the run: "frames"
+// counts the frame reports (whole frames, frames cut short, bytes left
+// over), "flagged" those of them with a flag. Break reports count in
+// neither: a break's 00 is a byte of a frame report, which carries the code
+// "break".
 //
 // With JSON, every line is a JSON object of its own: {"type": "frame" |
 // "break", "time": ISO 8601 with milliseconds, "t_ns": monotonic ns since the

@@ -28,7 +28,7 @@ enum class tty_op {
     set_termio,   // TCSETA*
     drain,        // TCSBRK with a non-zero argument: tcdrain
     brk,          // TCSBRK 0 or TCSBRKP: drain, then a break of a given length
-    break_on,     // TIOCSBRK: drain, then the line low until TIOCCBRK
+    break_on,     // TIOCSBRK: the line low at once, until TIOCCBRK
     break_off,    // TIOCCBRK
     flush,        // TCFLSH
     flow,         // TCXONC: tcflow

@@ -53,7 +53,7 @@ struct line_call {
         drain,        // waits until the output has left
         flush_output, // discards the output not yet sent
         brk,          // drains, then holds the line low for arg ms
-        break_on,     // drains, then holds the line low until break_off
+        break_on,     // holds the line low at once, until break_off
         break_off,    // ends a break
         flow,         // tcflow: arg is TTY_OOFF, TTY_OON, TTY_IOFF or TTY_ION
         outq,         // asks how many bytes wait to be sent; the count goes to addr

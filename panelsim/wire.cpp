@@ -28,7 +28,7 @@ void wire::send(std::uint8_t value, unsigned oflag, long long start)
     line_settings s = settings_;
     s.oflag = oflag;
     free_at_ = start + s.char_ns();
-    if (breaking()) {
+    if (breaking() && start >= break_since_) {
         lost_++;
         return;
     }
@@ -126,14 +126,24 @@ void wire::send_x(std::uint8_t c, long long now_ns)
     advance(now_ns);
 }
 
-void wire::break_on(long long now_ns, long long until_ns)
+void wire::break_on(long long now_ns, long long length_ns)
 {
     advance(now_ns);
     if (!breaking()) {
-        break_since_ = now_ns;
+        // The character on the wire ends first; behind an emulated UART,
+        // so does everything laid out before.
+        break_since_ = std::max(now_ns, free_at_);
         lost_ = 0;
+        to_.went_low(break_since_, settings_);
     }
-    break_until_ = until_ns;
+    break_until_ = length_ns == NEVER ? NEVER : break_since_ + length_ns;
+    if (options_.at_arrival && break_until_ != NEVER) {
+        // What follows is laid out after a character time of idle line, so
+        // that a receiver sees the break end.
+        free_at_ = std::max(free_at_, break_until_ + settings_.char_ns());
+        end_break(break_until_);
+        return;
+    }
     advance(now_ns);
 }
 
@@ -141,7 +151,7 @@ void wire::break_off(long long now_ns)
 {
     advance(now_ns);
     if (breaking())
-        end_break(now_ns);
+        end_break(std::max(now_ns, break_since_));
 }
 
 long long wire::idle_at() const

@@ -13,8 +13,12 @@
 //    byte on the wire finishes;
 //  - a flow-control character (tcflow TCIOFF, TCION) goes ahead of the
 //    queue, as soon as the line is free, even while output is suspended;
-//  - a break holds the line low; bytes that start during it are shifted out
-//    into the break and lost;
+//  - a break holds the line low from the moment it is asked for, or from
+//    the end of the character on the wire (which is not cut in two); it
+//    does not wait for the queue: the bytes that start during it are
+//    shifted out into the break and lost. (tcsendbreak's waiting for the
+//    output first is the driver's, not the UART's: the panel does it.)
+//    What leaves a receiver from it is the 00 of its start;
 //  - full: the buffer takes no more.
 // Time only moves on: every call first lets go what has started by its time.
 // What leaves goes to a line_listener, in time order.
@@ -22,7 +26,8 @@
 // Behind an emulated UART that passes each byte on the moment it is written,
 // the bytes are judged by the settings in force when they arrived instead
 // (at_arrival), nothing waits and nothing is bounded; they are still laid
-// out on the wire one after the other.
+// out on the wire one after the other, and so is a break of a given length,
+// after the bytes before it and before the bytes after it.
 //
 // advance     everything that has started by a time leaves
 // take        written bytes, as many as the buffer has room for
@@ -30,7 +35,7 @@
 // discard     a flush of output: the bytes not yet started are dropped
 // suspend     tcflow's TCOOFF; resume: TCOON
 // send_x      a flow-control character ahead of the queue
-// break_on    the line low from a time, until break_off or a given end
+// break_on    the line low from a time, for a given length or until break_off
 // idle_at     when the line falls quiet with everything sent
 // writable_at when a waiting writer wakes, and poll says the line takes output
 #ifndef WIRE_H
@@ -55,6 +60,9 @@ class line_listener
 {
   public:
     virtual void sent(const sent_byte &b) = 0;
+    // The line went low for a break: what a receiver makes of its start.
+    virtual void went_low(long long start_ns, const line_settings &s) = 0;
+    // The break has ended.
     virtual void broke(const line_break &b) = 0;
 
   protected:
@@ -81,7 +89,8 @@ class wire
     void suspend(long long now_ns);
     void resume(long long now_ns);
     void send_x(std::uint8_t c, long long now_ns);
-    void break_on(long long now_ns, long long until_ns = NEVER);
+    // A break asked for at now_ns, for length_ns or until break_off.
+    void break_on(long long now_ns, long long length_ns = NEVER);
     void break_off(long long now_ns);
 
     [[nodiscard]] std::size_t room() const;

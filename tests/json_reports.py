@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 """panelsim --json, read by a real JSON parser: every line of the same runs
 as the text reports says the same frames, bytes, settings and verdicts, in
-valid JSON of the documented form, with flag codes from the documented set.
+valid JSON of the documented form, with flag codes from the documented set;
+the summary counts the frame reports and those of them that are flagged.
 
 usage: json_reports.py PANELSIM SENDER LINK
 """
@@ -67,6 +68,9 @@ def main(panelsim, sender, link):
             want, got = text_reports(text.stdout), json_reports(js.stdout)
             assert want[0], "no text reports"
             assert want == got, f"text says {want}\njson says {got}"
+            frames = [r for r in got[0] if r[0] == "frame"]
+            counted = [len(frames), len([r for r in frames if r[3]])]
+            assert got[1] == counted, f"summary {got[1]}, frame reports and flagged {counted}"
             assert text.returncode == js.returncode, (text.returncode, js.returncode)
             print(f"ok {name}: {len(got[0])} reports")
         except (AssertionError, ValueError, KeyError) as e:

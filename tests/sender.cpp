@@ -16,6 +16,7 @@
 //                        has input, waiting up to MS; prints what is ready
 //   drain | flush        tcdrain; tcflush of output
 //   break                tcsendbreak(fd, 0)
+//   break:on | break:off TIOCSBRK, TIOCCBRK
 //   flow:ooff|oon|ioff|ion   tcflow
 //   sleep:MS             wait
 //   wait:FILE            wait until FILE exists
@@ -197,7 +198,7 @@ bool step(int fd, const std::string &text)
     } else if (what == "flush") {
         r = ioctl(fd, TCFLSH, TCOFLUSH);
     } else if (what == "break") {
-        r = ioctl(fd, TCSBRK, 0);
+        r = p.size() < 2 ? ioctl(fd, TCSBRK, 0) : ioctl(fd, p[1] == "on" ? TIOCSBRK : TIOCCBRK);
     } else if (what == "flow") {
         const std::string &a = p[1];
         r = ioctl(fd, TCXONC,
