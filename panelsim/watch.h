@@ -57,6 +57,7 @@ struct line_call {
         break_off,    // ends a break
         flow,         // tcflow: arg is TTY_OOFF, TTY_OON, TTY_IOFF or TTY_ION
         outq,         // asks how many bytes wait to be sent; the count goes to addr
+        get,          // asks for the settings: arg is the request, its record goes to addr
         write,        // writes the bytes in data to the line
         poll,         // a poll or select, which may wait for the line to take output
         open,         // opens the line
@@ -66,7 +67,7 @@ struct line_call {
     bool drain_first = false;  // set: only once the output has left
     line_settings settings;    // set: what the line is set to
     std::string why;           // blind, or a set whose settings are not known
-    long arg = 0;              // brk, flow
+    long long arg = 0;         // brk (ms), flow, get
     std::uint64_t addr = 0;    // outq
     std::vector<segment> data; // write
     bool nonblocking = false;  // write: the descriptor does not wait

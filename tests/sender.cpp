@@ -23,10 +23,17 @@
 //   cloexec              mark the line close-on-exec
 //   exec PROGRAM ARGS... run PROGRAM in this process (the rest of the words)
 //   undumpable           keep other users' processes out of this one's memory
+//   tcsetattr:BAUD:FRAMING   the C library's tcsetattr(TCSANOW), to raw
+//   tcgetattr            print "tcgetattr: BAUD FRAMING" as the C library reads it
+//   odd:NAME             a call the kernel refuses or answers its own way
+//                        (odd_calls.cpp); prints "odd NAME: OUTCOME"
 // FRAMING is as people say it, e.g. 8N1 or 7E2, with +crtscts for RTS/CTS
 // flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200 or 4000000; any other
 // is taken as 115200. Exit status 0, or 1 with a message on the
 // first step that fails; 77 when the ABI is not offered here.
+#include "libc_termios.h"
+#include "odd_calls.h"
+
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
@@ -46,6 +53,8 @@
 
 namespace
 {
+
+const char *line_path = nullptr;
 
 unsigned code_of(long baud)
 {
@@ -216,6 +225,16 @@ bool step(int fd, const std::string &text)
         r = close(fd);
     } else if (what == "undumpable") {
         r = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    } else if (what == "tcsetattr") {
+        r = libc_set(fd, std::stol(p[1]), p[2]);
+    } else if (what == "tcgetattr") {
+        printf("tcgetattr: %s\n", libc_get(fd).c_str());
+        fflush(stdout); // ahead of the reports of what is written next
+    } else if (what == "odd") {
+        if (!odd_call(fd, line_path, p[1])) {
+            fprintf(stderr, "sender: unknown odd call %s\n", p[1].c_str());
+            return false;
+        }
     } else {
         fprintf(stderr, "sender: unknown step %s\n", text.c_str());
         return false;
@@ -231,6 +250,7 @@ int main(int argc, char *argv[])
 {
     if (argc < 2)
         return 2;
+    line_path = argv[1];
     int fd = open(argv[1], O_RDWR | O_NOCTTY);
     if (fd < 0) {
         perror(argv[1]);
