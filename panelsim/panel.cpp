@@ -191,11 +191,10 @@ void panel::answer_outq(const line_call &call)
 void panel::answer_get(const line_call &call)
 {
     unsigned char record[128];
-    const std::size_t size =
-        wire_.settings().known
-            ? report_settings(line_.master(), static_cast<unsigned>(call.arg), wire_.settings(),
-                              record)
-            : 0;
+    const std::size_t size = wire_.settings().known
+                                 ? report_settings(line_.master(), static_cast<unsigned>(call.arg),
+                                                   wire_.settings(), record)
+                                 : 0;
     if (size == 0)
         return watch_.go_on(call);
     const int err = write_memory(call.pid, call.addr, record, size);

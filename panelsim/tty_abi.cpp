@@ -225,8 +225,8 @@ std::size_t report_settings(int fd, unsigned number, const line_settings &asked,
         if (ioctl(fd, number, &t) != 0)
             return std::size_t{0};
         using flag = std::remove_reference_t<decltype(t.c_cflag)>;
-        t.c_cflag = static_cast<flag>((t.c_cflag & ~FORCED_BY_A_PTY) |
-                                      (asked.cflag & FORCED_BY_A_PTY));
+        t.c_cflag =
+            static_cast<flag>((t.c_cflag & ~FORCED_BY_A_PTY) | (asked.cflag & FORCED_BY_A_PTY));
         memcpy(record, &t, sizeof t);
         return sizeof t;
     };

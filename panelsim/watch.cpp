@@ -34,7 +34,8 @@ std::size_t most_per_call()
 // exact bound lies lower; a buffer between the two is found unmapped.)
 bool user_range(std::uint64_t addr, std::uint64_t size, const call_abi &abi)
 {
-    const std::uint64_t top = abi.pointer_bytes == 4 ? std::uint64_t{1} << 32 : std::uint64_t{1} << 63;
+    const std::uint64_t top =
+        abi.pointer_bytes == 4 ? std::uint64_t{1} << 32 : std::uint64_t{1} << 63;
     return addr <= top && size <= top - addr;
 }
 
@@ -208,7 +209,8 @@ void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
         call.kind = line_call::brk;
         // As the kernel reckons it: in milliseconds, an unsigned int, so
         // that a negative length is a very long break, not a refusal.
-        call.arg = args[2] != 0 ? static_cast<long long>(static_cast<unsigned>(args[2] * 100)) : 250;
+        call.arg =
+            args[2] != 0 ? static_cast<long long>(static_cast<unsigned>(args[2] * 100)) : 250;
         return;
     case tty_op::break_on:
         call.kind = line_call::break_on;
@@ -262,7 +264,8 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
         const std::uint64_t size = args[2];
         if (!user_range(args[1], size, abi))
             return;
-        data.push_back({args[1], static_cast<std::size_t>(std::min<std::uint64_t>(size, most_per_call()))});
+        data.push_back(
+            {args[1], static_cast<std::size_t>(std::min<std::uint64_t>(size, most_per_call()))});
     } else if (!io_vectors(call.pid, abi, args, data)) {
         return;
     }

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -26,9 +25,11 @@ struct panel_case {
     std::string err;              // expected at the start of standard error
 };
 
+// stty reads the settings back and fails when they are not what it asked
+// for: the line holds what a UART would, not what a pseudo-terminal can.
 std::string shell_write(const std::string &stty, const std::string &printf_bytes)
 {
-    return "stty -F " + LINK + " " + stty + " 2>/dev/null; printf '" + printf_bytes + "' > " + LINK;
+    return "stty -F " + LINK + " " + stty + " && printf '" + printf_bytes + "' > " + LINK;
 }
 
 const std::string FRAME45 = "\\105\\001\\001\\001\\001\\001\\000\\000";
@@ -120,16 +121,6 @@ INSTANTIATE_TEST_SUITE_P(
                    {"-l", LINK, "--", SENDER, LINK, "termio:19200:7E1", "write:" + HEX45},
                    1,
                    {"  45 01 01 01 01 01 00 00  19200 7E1 raw  !! 7 data bits; parity E\n"},
-                   ""},
-        // The C library reads the settings back after tcsetattr(TCSANOW) and
-        // fails it if they differ: the line reports what a UART would hold.
-        panel_case{"c_library_sets_seven_even_one",
-                   {"-l", LINK, "--", SENDER, LINK, "tcsetattr:19200:8N1", "tcsetattr:19200:7E1",
-                    "tcgetattr", "write:" + HEX45},
-                   1,
-                   {"tcgetattr: 19200 7E1\n",
-                    "  45 01 01 01 01 01 00 00  19200 7E1 raw  !! 7 data bits; parity E\n",
-                    "panelsim: 1 frame received, 1 flagged\n"},
                    ""},
         panel_case{"termios2_exact_speed",
                    {"-l", LINK, "--", SENDER, LINK, "termios2:19200:8N1", "write:" + HEX45},
@@ -332,17 +323,19 @@ TEST(PanelUse, UnwatchedFramesAreNeverClean)
     EXPECT_NE(o.err.find("every frame is flagged \"settings unknown\""), std::string::npos);
 }
 
-// A run of the panel around a sender that keeps others out of its memory
-// and descriptors, by an unprivileged user: the panel cannot see which file
-// the sender's calls are made on. skip: such a run cannot be made here.
-outcome run_undumpable(const std::vector<std::string> &steps, bool &skip)
+// A program that keeps others out of its memory and descriptors, run by an
+// unprivileged user: its request cannot be read, so its frames are not clean.
+// Its change that waits for the output waits for it all the same: only the
+// frame written after it leaves at 9600.
+TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
 {
     // The unprivileged user links its line in a folder made for it.
     std::string dir = testing::TempDir() + "panelsim_test.XXXXXX";
-    EXPECT_NE(mkdtemp(dir.data()), nullptr) << dir;
+    ASSERT_NE(mkdtemp(dir.data()), nullptr) << dir;
     const std::string link = dir + "/line";
     std::vector<std::string> argv = {PANELSIM, "-l", link, "--", SENDER, link, "undumpable"};
-    argv.insert(argv.end(), steps.begin(), steps.end());
+    argv.insert(argv.end(), {"termios:19200:7E1", "write:" + HEX45 + ":50",
+                             "termios:9600:7E1:drain", "write:" + HEX45});
     if (geteuid() == 0) {
         EXPECT_EQ(chown(dir.c_str(), 65534, 65534), 0);
         argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
@@ -350,41 +343,16 @@ outcome run_undumpable(const std::vector<std::string> &steps, bool &skip)
     process p(argv);
     const outcome o = p.wait();
     EXPECT_EQ(rmdir(dir.c_str()), 0) << "the panel left its link behind";
-    skip = o.err.rfind("panelsim: cannot watch the settings", 0) == 0 || o.status == 126 ||
-           o.status == 127;
-    return o;
-}
-
-// Such a sender's request cannot be read, so its frame is not clean.
-TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
-{
-    bool skip = false;
-    const outcome o = run_undumpable({"termios:19200:7E1", "write:" + HEX45}, skip);
-    if (skip)
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0 || o.status == 126 ||
+        o.status == 127)
         GTEST_SKIP() << o.err;
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_NE(o.out.find("  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n"),
               std::string::npos)
         << o.out;
-}
-
-// A change that waits for the output waits for it on a file the panel
-// cannot see, too: the 50 frames queued before it leave at the old speed.
-TEST(PanelUse, AChangeOnAnUnseenFileWaitsForTheOutput)
-{
-    bool skip = false;
-    const outcome o = run_undumpable(
-        {"termios:19200:8N1", "write:" + HEX45 + ":50", "termios:9600:8N1:drain", "write:" + HEX45},
-        skip);
-    if (skip)
-        GTEST_SKIP() << o.err;
-    const std::string old_speed = "  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n";
-    std::size_t frames = 0;
-    for (std::size_t at = o.out.find(old_speed); at != std::string::npos;
-         at = o.out.find(old_speed, at + 1))
-        frames++;
-    EXPECT_EQ(frames, 50U) << o.out;
-    EXPECT_NE(o.out.find("panelsim: 51 frames received, 51 flagged\n"), std::string::npos);
+    const std::size_t slow = o.out.find("  9600 ??1 raw");
+    EXPECT_NE(slow, std::string::npos) << o.out;
+    EXPECT_EQ(slow, o.out.rfind("  9600 ??1 raw")) << o.out;
 }
 
 // Started with standard output closed, the panel keeps the line off it: the
@@ -415,8 +383,8 @@ TEST(PanelUse, StandsAtDevTtyS1ForTheShippedProgram)
 
 // A call the kernel refuses, or answers its own way, gets the same answer
 // under the panel as on a plain pseudo-terminal, and sends nothing that the
-// kernel would not. The polls and selects among them are made while the
-// panel's transmit buffer is full, when the panel holds such a call.
+// kernel would not. The polls and selects are made while the transmit buffer
+// is full, when the panel would hold them.
 struct odd_case {
     const char *name;
     bool full;           // made while the transmit buffer is full
@@ -427,29 +395,13 @@ class OddCall : public testing::TestWithParam<odd_case>
 {
 };
 
-// The lines of out that the sender's odd calls printed.
-std::string odd_lines(const std::string &out)
-{
-    std::istringstream in(out);
-    std::string kept;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("odd ", 0) == 0)
-            kept += line + "\n";
-    return kept;
-}
-
 // The sender's steps for a case, on the line at path.
 std::vector<std::string> odd_steps(const odd_case &c, const std::string &path)
 {
-    std::vector<std::string> steps = {SENDER, path};
     if (c.full)
-        steps.insert(steps.end(), {"termios:300:8N1", "write:00:1000"});
-    else
-        steps.emplace_back("termios:19200:8N1");
-    steps.push_back(std::string("odd:") + c.name);
-    if (c.full)
-        steps.emplace_back("flush");
-    return steps;
+        return {SENDER, path, "termios:300:8N1", "write:00:1000", std::string("odd:") + c.name,
+                "flush"};
+    return {SENDER, path, "termios:19200:8N1", std::string("odd:") + c.name};
 }
 
 TEST_P(OddCall, IsAnsweredAsTheKernelAnswersIt)
@@ -457,13 +409,11 @@ TEST_P(OddCall, IsAnsweredAsTheKernelAnswersIt)
     const auto &c = GetParam();
     // The kernel's own answer, on a pseudo-terminal of the test's own.
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     process plain(odd_steps(c, ptsname(master)));
     const outcome kernel = plain.wait();
     close(master);
-    ASSERT_NE(odd_lines(kernel.out), "") << kernel.err;
+    ASSERT_EQ(kernel.err.rfind(std::string("odd ") + c.name + ": ", 0), 0U) << kernel.err;
 
     std::vector<std::string> argv = {PANELSIM, "-l", LINK, "--"};
     const auto steps = odd_steps(c, LINK);
@@ -472,43 +422,25 @@ TEST_P(OddCall, IsAnsweredAsTheKernelAnswersIt)
     const outcome o = p.wait();
     if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
         GTEST_SKIP() << o.err;
-    EXPECT_EQ(odd_lines(o.out), odd_lines(kernel.out)) << o.err;
-    if (!c.summary.empty()) {
-        EXPECT_NE(o.out.find(c.summary), std::string::npos) << o.out;
-    }
+    EXPECT_EQ(o.err, kernel.err);
+    EXPECT_NE(o.out.find(c.summary), std::string::npos) << o.out;
 }
 
 const std::string NOTHING_SENT = "panelsim: 0 frames received, 0 flagged\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Kernel, OddCall,
-    testing::Values(odd_case{"write_null", false, NOTHING_SENT},
-                    odd_case{"write_huge_count", false, NOTHING_SENT},
-                    // The kernel copies a write 2048 bytes at a time.
-                    odd_case{"write_half_mapped", false, "panelsim: 256 frames received, 0 flagged\n"},
+    testing::Values(odd_case{"write_huge_count", false, NOTHING_SENT},
+                    // The kernel copies a write 2048 bytes at a time, each chunk whole.
+                    odd_case{"write_half_mapped", false,
+                             "panelsim: 256 frames received, 0 flagged\n"},
                     odd_case{"write_read_only", false, NOTHING_SENT},
                     odd_case{"writev_too_many", false, NOTHING_SENT},
-                    odd_case{"writev_negative_count", false, NOTHING_SENT},
-                    odd_case{"writev_none", false, NOTHING_SENT},
-                    odd_case{"writev_bad_array", false, NOTHING_SENT},
                     odd_case{"writev_negative_length", false, NOTHING_SENT},
-                    odd_case{"writev_overflow", false, NOTHING_SENT},
                     odd_case{"writev_bad_base", false, NOTHING_SENT},
-                    odd_case{"writev_kernel_base", false, NOTHING_SENT},
-                    odd_case{"flush_bad_queue", false, NOTHING_SENT},
-                    odd_case{"flow_bad_action", false, NOTHING_SENT},
-                    odd_case{"set_bad_address", false, NOTHING_SENT},
-                    odd_case{"set_drained_bad_address", false, NOTHING_SENT},
-                    odd_case{"get_bad_address", false, NOTHING_SENT},
-                    odd_case{"outq_bad_address", false, NOTHING_SENT},
-                    odd_case{"poll_closed", true, ""},
-                    odd_case{"poll_over_limit", true, ""},
-                    odd_case{"ppoll_bad_time", true, ""},
-                    odd_case{"ppoll_bad_mask_size", true, ""},
-                    odd_case{"select_closed", true, ""},
-                    odd_case{"select_negative", true, ""},
-                    odd_case{"select_bad_time", true, ""},
-                    odd_case{"pselect_bad_time", true, ""}),
+                    odd_case{"poll_closed", true, ""}, odd_case{"poll_over_limit", true, ""},
+                    odd_case{"ppoll_bad_time", true, ""}, odd_case{"ppoll_bad_mask_size", true, ""},
+                    odd_case{"select_closed", true, ""}, odd_case{"pselect_bad_time", true, ""}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 } // namespace
