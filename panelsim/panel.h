@@ -8,7 +8,9 @@
 // whose output was suspended drops what it holds instead), a break (the
 // drain, then the break itself), a write while the transmit buffer is full
 // (only one write at a time has the port: the others wait behind it, or fail
-// with EAGAIN when they must not wait), a poll or select for room, and an
+// with EAGAIN when they must not wait; one whose memory goes bad part way
+// takes the whole chunks of 2048 bytes before it, as the line discipline
+// copies them), a poll or select for room, and an
 // open of the line while its last close is under way. Times are nanoseconds
 // on the monotonic clock since the panel started.
 //

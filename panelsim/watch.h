@@ -4,10 +4,13 @@
 // The commands the panel starts run under a seccomp filter (filter.h) that
 // hands the panel, before the kernel carries them out, every call that may
 // concern the line. The watch takes each one and says what it is to the
-// line: a change of settings, a drain, a break, a write and where its bytes
-// are, a poll that may wait for room, an open of the line, the last close of
-// it (no other process holds it, not counting descriptors whose close is
-// already under way), or nothing. What it reads of a program (its memory,
+// line: a change of settings, a request for them, a drain, a break, a write
+// and where its bytes are, a poll that may wait for room, an open of the
+// line, the last close of it (no other process holds it, not counting
+// descriptors whose close is already under way), or nothing. A write that
+// the kernel refuses before it sends anything (a count or an address it will
+// not take, a descriptor not open for writing) is nothing to the line: the
+// kernel answers it. What it reads of a program (its memory,
 // /proc) may be stale by the time it has read it: a call whose program has
 // gone on or died since is dropped, never acted on.
 //
