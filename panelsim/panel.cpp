@@ -265,9 +265,13 @@ bool panel::answer_bad_write(const held_write &w)
 
 void panel::start_wait(const line_call &call)
 {
+    // While the line takes output the kernel's own answer is right: the
+    // call's descriptors need not be read.
+    if (wire_.writable() && port_free())
+        return watch_.go_on(call);
     const long long t = now();
     auto w = held_wait::examine(call, watch_.line(), t);
-    if (!w || (wire_.writable() && port_free()))
+    if (!w)
         return watch_.go_on(call);
     w->watch_others();
     if (w->deadline() <= t || w->others_ready()) {
