@@ -38,6 +38,26 @@ std::pair<std::uint64_t, std::size_t> locate(const std::vector<segment> &data, s
     return {0, 0};
 }
 
+// The line discipline copies a write in chunks of this many bytes, each
+// whole or not at all: a write whose memory goes bad part way takes the
+// chunks before, and fails with EFAULT when there are none.
+constexpr std::size_t WRITE_CHUNK = 2048;
+
+// Whether n bytes of a write's segments from offset `at` can be read.
+bool readable(pid_t pid, const std::vector<segment> &data, std::size_t at, std::size_t n)
+{
+    std::uint8_t scratch[WRITE_CHUNK];
+    while (n > 0) {
+        const auto [addr, left] = locate(data, at);
+        const std::size_t k = std::min({n, left, sizeof scratch});
+        if (k == 0 || read_memory(pid, addr, scratch, k) != 0)
+            return false;
+        at += k;
+        n -= k;
+    }
+    return true;
+}
+
 } // namespace
 
 panel::panel(pty_line &line, line_watch &watch, reporter &out, vcd_writer &vcd,
@@ -149,6 +169,8 @@ void panel::handle(line_call &call)
         return answer_flow(call);
     case line_call::outq:
         return answer_outq(call);
+    case line_call::get:
+        return answer_get(call);
     case line_call::write:
         return start_write(call);
     case line_call::poll:
@@ -190,6 +212,21 @@ void panel::answer_outq(const line_call &call)
     watch_.answer(call, 0, err != 0 ? EFAULT : 0);
 }
 
+// The settings as a UART reports them: what it was set to, where the
+// pseudo-terminal keeps its own character size and parity.
+void panel::answer_get(const line_call &call)
+{
+    unsigned char record[128];
+    const std::size_t size = wire_.settings().known
+                                 ? report_settings(line_.master(), static_cast<unsigned>(call.arg),
+                                                   wire_.settings(), record)
+                                 : 0;
+    if (size == 0)
+        return watch_.go_on(call);
+    const int err = write_memory(call.pid, call.addr, record, size);
+    watch_.answer(call, 0, err != 0 ? EFAULT : 0);
+}
+
 void panel::start_write(line_call &call)
 {
     held_write w{call};
@@ -218,14 +255,16 @@ bool panel::feed(held_write &w)
     const long long t = now();
     wire_.advance(t);
     while (w.done < w.total && wire_.room() > 0) {
+        if (w.done >= w.checked) {
+            const std::size_t chunk = std::min(WRITE_CHUNK, w.total - w.done);
+            if (!readable(w.call.pid, w.call.data, w.done, chunk))
+                return answer_bad_write(w);
+            w.checked = w.done + chunk;
+        }
         const auto [addr, left] = locate(w.call.data, w.done);
-        const std::size_t n = std::min({left, sizeof in, wire_.room()});
+        const std::size_t n = std::min({left, sizeof in, wire_.room(), w.checked - w.done});
         if (const int err = read_memory(w.call.pid, addr, in, n); err != 0) {
-            if (w.done == 0)
-                watch_.answer(w.call, 0, EFAULT);
-            else
-                watch_.answer(w.call, static_cast<long long>(w.done));
-            return true;
+            return answer_bad_write(w);
         }
         if (!watch_.valid(w.call))
             return true;
@@ -242,11 +281,23 @@ bool panel::feed(held_write &w)
     return true;
 }
 
+// A write whose memory cannot be read: what it sent, or EFAULT. Returns true.
+bool panel::answer_bad_write(const held_write &w)
+{
+    if (watch_.valid(w.call))
+        watch_.answer(w.call, static_cast<long long>(w.done), w.done == 0 ? EFAULT : 0);
+    return true;
+}
+
 void panel::start_wait(const line_call &call)
 {
+    // While the line takes output the kernel's own answer is right: the
+    // call's descriptors need not be read.
+    if (wire_.writable() && port_free())
+        return watch_.go_on(call);
     const long long t = now();
     auto w = held_wait::examine(call, watch_.line(), t);
-    if (!w || (wire_.writable() && port_free()))
+    if (!w)
         return watch_.go_on(call);
     w->watch_others();
     if (w->deadline() <= t || w->others_ready()) {

@@ -8,9 +8,14 @@
 // whose output was suspended drops what it holds instead), a tcsendbreak
 // (the drain, then the break; not TIOCSBRK), a write while the buffer is full
 // (only one write at a time has the port: the others wait behind it, or fail
-// with EAGAIN when they must not wait), a poll or select for room, and an
+// with EAGAIN when they must not wait; one whose memory goes bad part way
+// takes the whole chunks of 2048 bytes before it, as the line discipline
+// copies them), a poll or select for room, and an
 // open of the line while its last close is under way. Times are nanoseconds
 // on the monotonic clock since the panel started.
+//
+// A request for the settings gets what the line was set to, as a UART keeps
+// it, not the 8 bits without parity a pseudo-terminal holds to.
 //
 // Where the settings are not seen (no command, a blind call), the speed,
 // stop bits and flags are taken from the line and the frames are flagged
@@ -83,6 +88,7 @@ class panel final : line_listener
         line_call call;
         std::size_t total = 0;
         std::size_t done = 0;
+        std::size_t checked = 0; // the bytes before this are known to be readable
         bool tried = false;
     };
 
@@ -97,10 +103,12 @@ class panel final : line_listener
     void run_out();
     void answer_flow(const line_call &call);
     void answer_outq(const line_call &call);
+    void answer_get(const line_call &call);
     void start_write(line_call &call);
     void start_wait(const line_call &call);
     void start_last_close(const line_call &call);
     [[nodiscard]] bool feed(held_write &w);
+    bool answer_bad_write(const held_write &w);
     void end_drain(const drain_wait &d, bool quiet);
     void release_drains();
     void release_writers();

@@ -3,6 +3,7 @@
 
 #include "procs.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -12,6 +13,12 @@ namespace
 {
 
 constexpr std::size_t MOST_DESCRIPTORS = 65536;
+// The kernel's own signal set: 64 signals, 128 on MIPS.
+#ifdef __mips__
+constexpr std::size_t KERNEL_SIGSET = 16;
+#else
+constexpr std::size_t KERNEL_SIGSET = 8;
+#endif
 constexpr short ASK_OUTPUT = POLLOUT | POLLWRNORM;
 // What select counts as ready in each of its sets, as the kernel does.
 constexpr short READ_SET = POLLIN | POLLRDNORM | POLLRDBAND | POLLHUP | POLLERR;
@@ -63,7 +70,7 @@ std::optional<held_wait> held_wait::examine(const line_call &call, dev_t line, l
 void held_wait::watch_others()
 {
     for (entry &e : entries_) {
-        if (e.line || e.fd < 0 || e.other >= 0)
+        if (e.line || e.closed || e.fd < 0 || e.other >= 0)
             continue;
         const int dup = dup_fd(call_.pid, e.fd);
         if (dup < 0)
@@ -75,49 +82,99 @@ void held_wait::watch_others()
 
 bool held_wait::read_sets(const line_call &call, dev_t line)
 {
+    asks_ = false;
+    return (is_select(call) ? read_select(call, line) : read_poll(call, line)) && asks_;
+}
+
+void held_wait::add(const line_call &call, dev_t line, int fd, short events)
+{
+    const bool is = fd >= 0 && is_line(call.pid, fd, line) == tell::yes;
+    asks_ = asks_ || (is && (events & ASK_OUTPUT) != 0);
+    // A descriptor that is not open is answered at once; a negative one is
+    // passed over.
+    const bool closed = !is && fd >= 0 && is_open(call.pid, fd) == tell::no;
+    entries_.push_back({fd, events, is, closed});
+}
+
+// poll and ppoll: the kernel refuses more descriptors than the program may
+// open (EINVAL), and an array it cannot read (EFAULT).
+bool held_wait::read_poll(const line_call &call, dev_t line)
+{
     const std::uint64_t *args = call.wait.args;
-    bool asks = false;
-    const auto add = [&](int fd, short events) {
-        const bool is = fd >= 0 && is_line(call.pid, fd, line) == tell::yes;
-        asks = asks || (is && (events & ASK_OUTPUT) != 0);
-        entries_.push_back({fd, events, is});
-    };
-    if (!is_select(call)) {
-        // Bounded before it narrows to a 32-bit panel's size_t.
-        if (args[1] == 0 || args[1] > MOST_DESCRIPTORS)
-            return false;
-        const auto n = static_cast<std::size_t>(args[1]);
-        std::vector<pollfd> fds(n);
-        if (read_memory(call.pid, args[0], fds.data(), n * sizeof(pollfd)) != 0)
-            return false;
-        for (const pollfd &p : fds)
-            add(p.fd, p.events);
-        return asks;
-    }
-    const unsigned word = call.wait.abi.long_bytes;
-    if (args[0] == 0 || args[0] > MOST_DESCRIPTORS || args[2] == 0)
+    const std::uint32_t n = static_cast<std::uint32_t>(args[1]); // an unsigned int
+    const long long limit = open_file_limit(call.pid);
+    // Bounded before it narrows to a 32-bit panel's size_t.
+    if (n == 0 || n > MOST_DESCRIPTORS || (limit >= 0 && n > limit))
         return false;
-    const auto n = static_cast<std::size_t>(args[0]);
+    std::vector<pollfd> fds(n);
+    if (read_memory(call.pid, args[0], fds.data(), n * sizeof(pollfd)) != 0)
+        return false;
+    for (const pollfd &p : fds)
+        add(call, line, p.fd, p.events);
+    return true;
+}
+
+// select and pselect6: the kernel refuses a negative count (EINVAL), sets it
+// cannot read (EFAULT) and a descriptor in them that is not open (EBADF). It
+// looks no further than its table of descriptors reaches: what lies beyond
+// is neither checked nor written back.
+bool held_wait::read_select(const line_call &call, dev_t line)
+{
+    const std::uint64_t *args = call.wait.args;
+    long long n = static_cast<std::int32_t>(args[0]); // an int
+    const long long table = fd_table_size(call.pid);
+    if (table >= 0)
+        n = std::min(n, table);
+    if (n <= 0 || n > static_cast<long long>(MOST_DESCRIPTORS) || args[2] == 0)
+        return false;
+    bits_ = static_cast<std::size_t>(n);
+    const unsigned word = call.wait.abi.long_bytes;
     std::vector<unsigned char> sets[3];
     for (int s = 0; s < 3; s++) {
-        sets[s].assign(set_bytes(n, word), 0);
+        sets[s].assign(set_bytes(bits_, word), 0);
         if (args[1 + s] != 0 &&
             read_memory(call.pid, args[1 + s], sets[s].data(), sets[s].size()) != 0)
             return false;
     }
-    for (int fd = 0; fd < static_cast<int>(n); fd++) {
+    for (int fd = 0; fd < static_cast<int>(bits_); fd++) {
         short events = 0;
         for (int s = 0; s < 3; s++)
             if (is_set(sets[s], fd, word))
                 events = static_cast<short>(events | SET_EVENTS[s]);
         if (events != 0)
-            add(fd, events);
+            add(call, line, fd, events);
     }
-    return asks;
+    return std::none_of(entries_.begin(), entries_.end(), [](const entry &e) { return e.closed; });
+}
+
+// A signal mask given to ppoll or pselect6 that the kernel refuses: of
+// another size than its own (EINVAL), or where it cannot be read (EFAULT).
+bool held_wait::mask_refused(const line_call &call)
+{
+    const std::uint64_t *args = call.wait.args;
+    const unsigned bytes = call.wait.abi.pointer_bytes;
+    std::uint64_t mask = 0;
+    std::uint64_t size = 0;
+    if (call.wait.form == watched_call::ppoll) {
+        mask = args[3];
+        size = args[4];
+    } else if (call.wait.form == watched_call::pselect6 && args[5] != 0) {
+        // A pointer to the mask and its size, each a word of the ABI.
+        unsigned char pack[16] = {};
+        if (read_memory(call.pid, args[5], pack, std::size_t{2} * bytes) != 0)
+            return true;
+        mask = abi_word(pack, bytes);
+        size = abi_word(pack + bytes, bytes);
+    }
+    unsigned char set[KERNEL_SIGSET] = {};
+    return mask != 0 &&
+           (size != KERNEL_SIGSET || read_memory(call.pid, mask, set, KERNEL_SIGSET) != 0);
 }
 
 // Where the time limit is, and in what form: poll's milliseconds, select's
-// timeval, or the timespec of ppoll and pselect6.
+// timeval, or the timespec of ppoll and pselect6. The kernel refuses a time
+// it cannot read (EFAULT) and one before now or with a part of a second out
+// of range (EINVAL); select's microseconds may run over a second.
 bool held_wait::read_time(const line_call &call, long long now_ns)
 {
     const std::uint64_t *args = call.wait.args;
@@ -126,6 +183,8 @@ bool held_wait::read_time(const line_call &call, long long now_ns)
         deadline_ = ms < 0 ? NEVER : now_ns + ms * NS_PER_MS;
         return true;
     }
+    if (mask_refused(call))
+        return false;
     const std::uint64_t at = call.wait.form == watched_call::ppoll ? args[2] : args[4];
     if (at == 0) {
         deadline_ = NEVER;
@@ -135,11 +194,14 @@ bool held_wait::read_time(const line_call &call, long long now_ns)
     unsigned char t[16] = {};
     if (read_memory(call.pid, at, t, std::size_t{2} * bytes) != 0)
         return false;
-    const long long sec = abi_signed(t, bytes);
-    const long long part = abi_signed(t + bytes, bytes);
-    const long long ns = call.wait.form == watched_call::select ? part * 1000 : part;
-    if (sec < 0 || ns < 0)
-        return false; // the kernel refuses it
+    long long sec = abi_signed(t, bytes);
+    long long ns = abi_signed(t + bytes, bytes);
+    if (call.wait.form == watched_call::select) {
+        sec += ns / 1000000;
+        ns = ns % 1000000 * 1000;
+    }
+    if (sec < 0 || ns < 0 || ns >= 1000000000LL)
+        return false;
     deadline_ =
         sec > (NEVER - now_ns) / 1000000000LL - 1 ? NEVER : now_ns + sec * 1000000000LL + ns;
     return true;
@@ -147,7 +209,7 @@ bool held_wait::read_time(const line_call &call, long long now_ns)
 
 held_wait::held_wait(held_wait &&other) noexcept
     : call_(std::move(other.call_)), entries_(std::move(other.entries_)),
-      others_(std::move(other.others_)), deadline_(other.deadline_)
+      others_(std::move(other.others_)), deadline_(other.deadline_), bits_(other.bits_)
 {
     other.others_.clear();
 }
@@ -160,6 +222,7 @@ held_wait &held_wait::operator=(held_wait &&other) noexcept
         entries_ = std::move(other.entries_);
         others_ = std::move(other.others_);
         deadline_ = other.deadline_;
+        bits_ = other.bits_;
         other.others_.clear();
     }
     return *this;
@@ -179,6 +242,8 @@ void held_wait::close_others()
 
 bool held_wait::others_ready()
 {
+    if (std::any_of(entries_.begin(), entries_.end(), [](const entry &e) { return e.closed; }))
+        return true;
     return !others_.empty() && poll(others_.data(), others_.size(), 0) > 0;
 }
 
@@ -186,6 +251,8 @@ short held_wait::ready(const entry &e, bool line_writable) const
 {
     if (e.line)
         return line_writable ? static_cast<short>(e.events & ASK_OUTPUT) : short{0};
+    if (e.closed)
+        return POLLNVAL;
     if (e.other < 0)
         return 0;
     return others_[static_cast<std::size_t>(e.other)].revents;
@@ -222,8 +289,7 @@ int held_wait::write_select(bool line_writable, long long &count)
     for (int s = 0; s < 3; s++) {
         if (args[1 + s] == 0)
             continue;
-        // args[0] is within MOST_DESCRIPTORS: read_sets took the call.
-        std::vector<unsigned char> set(set_bytes(static_cast<std::size_t>(args[0]), word), 0);
+        std::vector<unsigned char> set(set_bytes(bits_, word), 0);
         for (const entry &e : entries_)
             if ((e.events & SET_EVENTS[s]) && (ready(e, line_writable) & SET_READY[s])) {
                 set[bit_byte(e.fd, word)] |= static_cast<unsigned char>(1U << (e.fd % 8));

@@ -12,6 +12,11 @@
 // of them (pidfd_getfd); one that cannot be had is never reported ready.
 // The line never has input to read: the panel sends nothing back.
 //
+// A call the kernel refuses before it waits (a bad count, address, time or
+// signal mask; for select, a descriptor that is not open) is never held: the
+// kernel answers it. A poll for a descriptor that is not open is answered at
+// once, with POLLNVAL for it.
+//
 // held_wait::examine  whether a call asks the line for output: its held form
 // held_wait::watch_others  takes duplicates of the program's other descriptors
 // held_wait::finish   writes the outcome into the program; the call's value
@@ -55,11 +60,16 @@ class held_wait
         int fd;
         short events; // for select: POLLIN, POLLOUT, POLLPRI for each set it is in
         bool line;
+        bool closed;    // not open: POLLNVAL
         int other = -1; // its index in others_
     };
 
     held_wait() = default;
     bool read_sets(const line_call &call, dev_t line);
+    bool read_poll(const line_call &call, dev_t line);
+    bool read_select(const line_call &call, dev_t line);
+    void add(const line_call &call, dev_t line, int fd, short events);
+    [[nodiscard]] static bool mask_refused(const line_call &call);
     bool read_time(const line_call &call, long long now_ns);
     [[nodiscard]] short ready(const entry &e, bool line_writable) const;
     int write_poll(bool line_writable, long long &count);
@@ -71,6 +81,8 @@ class held_wait
     std::vector<entry> entries_;
     std::vector<pollfd> others_;
     long long deadline_ = 0;
+    std::size_t bits_ = 0; // select: how many descriptors its sets cover
+    bool asks_ = false;    // whether the line is asked for output
 };
 
 #endif

@@ -35,7 +35,40 @@ void *remote(std::uint64_t addr)
     return reinterpret_cast<void *>(static_cast<std::uintptr_t>(addr));
 }
 
+// The number after `key` on the first line of /proc/PID/what that starts
+// with it; -1 when there is none.
+long long proc_number(pid_t pid, const char *what, const char *key)
+{
+    FILE *f = fopen(proc(pid, what).c_str(), "re");
+    if (f == nullptr)
+        return -1;
+    long long n = -1;
+    char line[256];
+    const std::size_t len = strlen(key);
+    while (n < 0 && fgets(line, sizeof line, f) != nullptr)
+        if (strncmp(line, key, len) == 0) {
+            char *end = nullptr;
+            const long long v = strtoll(line + len, &end, 10);
+            n = end != line + len && v >= 0 ? v : -1;
+        }
+    fclose(f);
+    return n;
+}
+
 } // namespace
+
+tell is_open(pid_t pid, long long fd)
+{
+    if (fd < 0 || fd > 0x7fffffff)
+        return tell::no;
+    char path[64];
+    snprintf(path, sizeof path, "/proc/%d/fd/%lld", pid, fd);
+    struct stat st {
+    };
+    if (lstat(path, &st) == 0)
+        return tell::yes;
+    return errno == ENOENT ? tell::no : tell::cannot;
+}
 
 tell is_line(pid_t pid, long long fd, dev_t line)
 {
@@ -176,6 +209,17 @@ pid_t thread_group(pid_t tid)
             tgid = static_cast<pid_t>(strtol(line + 5, nullptr, 10));
     fclose(f);
     return tgid;
+}
+
+long long open_file_limit(pid_t pid)
+{
+    // "Max open files            1024                 4096                 files"
+    return proc_number(pid, "limits", "Max open files");
+}
+
+long long fd_table_size(pid_t pid)
+{
+    return proc_number(pid, "status", "FDSize:");
 }
 
 std::vector<pid_t> descendants(pid_t pid)

@@ -11,6 +11,7 @@
 // that the call it serves is still pending before acting on it.
 //
 // is_line        whether a descriptor of a process is open on the line
+// is_open        whether a descriptor of a process is open at all
 // open_fds       a process's open descriptors
 // fd_flags       a descriptor's status and close-on-exec flags
 // line_holders   the processes and descriptors that hold the line open
@@ -20,6 +21,8 @@
 // read_string    a NUL-terminated string out of a process
 // dup_fd         a descriptor of ours on the file a process's descriptor is open on
 // thread_group   the process a thread belongs to
+// open_file_limit  a process's RLIMIT_NOFILE, as its calls are checked against
+// fd_table_size  how many descriptors a process's table has room for now
 // descendants    the processes started from a process, and theirs
 #ifndef PROCS_H
 #define PROCS_H
@@ -34,6 +37,7 @@
 enum class tell { no, yes, cannot };
 
 [[nodiscard]] tell is_line(pid_t pid, long long fd, dev_t line);
+[[nodiscard]] tell is_open(pid_t pid, long long fd);
 [[nodiscard]] std::vector<int> open_fds(pid_t pid);
 // The flags of /proc/PID/fdinfo (O_NONBLOCK, O_CLOEXEC, ...); -1 when unknown.
 [[nodiscard]] long fd_flags(pid_t pid, int fd);
@@ -60,6 +64,10 @@ struct holder {
 [[nodiscard]] int dup_fd(pid_t pid, int fd);
 
 [[nodiscard]] pid_t thread_group(pid_t tid);
+// The soft limit; -1 when it cannot be read, and for no limit.
+[[nodiscard]] long long open_file_limit(pid_t pid);
+// The FDSize of /proc/PID/status; -1 when it cannot be read.
+[[nodiscard]] long long fd_table_size(pid_t pid);
 [[nodiscard]] std::vector<pid_t> descendants(pid_t pid);
 
 #endif

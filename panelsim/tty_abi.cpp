@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <sys/ioctl.h>
+#include <type_traits>
 
 static_assert(TCOFLUSH == TTY_OUTPUT_QUEUE && TCIOFLUSH == TTY_BOTH_QUEUES);
 static_assert(TCOOFF == TTY_OOFF && TCOON == TTY_OON && TCIOFF == TTY_IOFF && TCION == TTY_ION);
@@ -28,7 +29,14 @@ constexpr tty_request REQUESTS[] = {
     {TCSBRKP, tty_op::brk, false},          {TIOCSBRK, tty_op::break_on, false},
     {TIOCCBRK, tty_op::break_off, false},   {TCFLSH, tty_op::flush, false},
     {TCXONC, tty_op::flow, false},          {TIOCOUTQ, tty_op::outq, false},
+    {TCGETS, tty_op::get_termios, false},   {TCGETA, tty_op::get_termio, false},
+#ifdef TCGETS2
+    {TCGETS2, tty_op::get_termios2, false},
+#endif
 };
+
+// The bits of c_cflag that a pseudo-terminal sets its own way.
+constexpr unsigned FORCED_BY_A_PTY = CSIZE | PARENB | CREAD;
 
 struct speed_code {
     unsigned code;
@@ -208,6 +216,33 @@ line_settings settings_from(tty_op op, const void *record, const line_settings &
         return settings_of(request_of(t), current);
     }
     }
+}
+
+std::size_t report_settings(int fd, unsigned number, const line_settings &asked,
+                            unsigned char *record)
+{
+    const auto patch = [&](auto &t) {
+        if (ioctl(fd, number, &t) != 0)
+            return std::size_t{0};
+        using flag = std::remove_reference_t<decltype(t.c_cflag)>;
+        t.c_cflag =
+            static_cast<flag>((t.c_cflag & ~FORCED_BY_A_PTY) | (asked.cflag & FORCED_BY_A_PTY));
+        memcpy(record, &t, sizeof t);
+        return sizeof t;
+    };
+    const tty_request *r = find_request(number);
+    if (r == nullptr || !is_get(r->op))
+        return 0;
+    if (r->op == tty_op::get_termio) {
+        termio t{};
+        return patch(t);
+    }
+    if (r->op == tty_op::get_termios) {
+        termios t{};
+        return patch(t);
+    }
+    kernel_termios t{};
+    return patch(t);
 }
 
 line_settings read_settings(int fd)

@@ -9,11 +9,19 @@
 // 16 bits of each flag word, and a speed given apart (BOTHER) is taken from
 // the record's speed field.
 //
+// A UART keeps the character size, parity and receiver switch it is given; a
+// pseudo-terminal forces 8 bits, no parity and the receiver on, whatever was
+// asked. So a request for the settings is answered with the terminal's own
+// record, those bits taken from what the line was last set to. The C library
+// reads the settings back after tcsetattr(TCSANOW) and fails the call when
+// they differ: answered from the terminal alone, a change to 7E1 would fail.
+//
 // TTY_REQUESTS    every request the panel watches, and what it does to the line
 // find_request    the entry for a request number, or null
 // record_size     how many bytes of the program's memory a request carries
 // settings_from   the settings a request's record asks for
 // read_settings   the settings a terminal reports, as line_settings
+// report_settings the record a request for the settings gets from a UART
 #ifndef TTY_ABI_H
 #define TTY_ABI_H
 
@@ -33,6 +41,9 @@ enum class tty_op {
     flush,        // TCFLSH
     flow,         // TCXONC: tcflow
     outq,         // TIOCOUTQ: how many bytes wait to be sent
+    get_termios,  // TCGETS
+    get_termios2, // TCGETS2
+    get_termio,   // TCGETA
 };
 
 struct tty_request {
@@ -48,6 +59,12 @@ extern const std::span<const tty_request> TTY_REQUESTS;
 // The size of the record a settings request points to; 0 for the others.
 [[nodiscard]] std::size_t record_size(tty_op op);
 
+// Whether a request asks for the settings.
+[[nodiscard]] constexpr bool is_get(tty_op op)
+{
+    return op == tty_op::get_termios || op == tty_op::get_termios2 || op == tty_op::get_termio;
+}
+
 // The settings that the record (record_size(op) bytes) of a settings request
 // asks for; current is what the line is set to now.
 [[nodiscard]] line_settings settings_from(tty_op op, const void *record,
@@ -56,6 +73,13 @@ extern const std::span<const tty_request> TTY_REQUESTS;
 // The settings the terminal on fd reports. A pseudo-terminal reports 8 data
 // bits and no parity, whatever was asked for.
 [[nodiscard]] line_settings read_settings(int fd);
+
+// The record that the request number (a request for the settings) gets from
+// the terminal on fd, with the bits a pseudo-terminal forces taken from
+// asked. The record goes to `record` (room for 128 bytes); returns its size,
+// or 0 when the terminal cannot be read.
+[[nodiscard]] std::size_t report_settings(int fd, unsigned number, const line_settings &asked,
+                                          unsigned char *record);
 
 // The argument values of TCFLSH and TCXONC, as the kernel numbers them.
 inline constexpr long TTY_OUTPUT_QUEUE = 1; // TCOFLUSH

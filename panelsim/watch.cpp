@@ -20,6 +20,54 @@ namespace
 constexpr std::size_t IOV_LIMIT = 1024;
 constexpr unsigned CLOSE_RANGE_CLOEXEC_ONLY = 1U << 2;
 
+// The most a single read or write moves (MAX_RW_COUNT): the rest of a
+// longer one is left for the next call.
+std::size_t most_per_call()
+{
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return static_cast<std::size_t>(INT_MAX) & ~(page - 1);
+}
+
+// Whether size bytes from addr may be user memory, as the kernel checks
+// before it copies anything: not past the end of the address space, nor in
+// its upper half, which belongs to the kernel on every Linux processor. (Its
+// exact bound lies lower; a buffer between the two is found unmapped.)
+bool user_range(std::uint64_t addr, std::uint64_t size, const call_abi &abi)
+{
+    const std::uint64_t top =
+        abi.pointer_bytes == 4 ? std::uint64_t{1} << 32 : std::uint64_t{1} << 63;
+    return addr <= top && size <= top - addr;
+}
+
+// The buffers of a writev, as the kernel takes them: false where it
+// refuses the call (a count above IOV_MAX or a length below 0: EINVAL; an
+// array or a buffer out of reach: EFAULT) or has nothing to send (it then
+// returns 0 without the terminal). The total is cut to most_per_call().
+bool io_vectors(pid_t pid, const call_abi &abi, const std::uint64_t *args,
+                std::vector<segment> &data)
+{
+    const auto count = static_cast<std::uint32_t>(args[2]); // an unsigned int
+    if (count == 0 || count > IOV_LIMIT)
+        return false;
+    // Each an address and a length, an ABI pointer wide.
+    const unsigned w = abi.pointer_bytes;
+    std::vector<unsigned char> iov(std::size_t{count} * 2 * w);
+    if (read_memory(pid, args[1], iov.data(), iov.size()) != 0)
+        return false;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < count; i++) {
+        const unsigned char *at = iov.data() + i * 2 * w;
+        const std::uint64_t base = abi_word(at, w);
+        if (abi_signed(at + w, w) < 0 || !user_range(base, abi_word(at + w, w), abi))
+            return false;
+        const auto len = static_cast<std::size_t>(
+            std::min<std::uint64_t>(abi_word(at + w, w), most_per_call() - total));
+        data.push_back({base, len});
+        total += len;
+    }
+    return total > 0;
+}
+
 std::string cannot_read(pid_t pid, const char *what, int err)
 {
     return std::string("cannot read ") + what + " that process " + std::to_string(pid) +
@@ -127,6 +175,15 @@ void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
     const tell on_line = is_line(call.pid, static_cast<long long>(args[0]), line_);
     if (on_line == tell::no)
         return;
+    if (is_get(r->op)) {
+        // Another file's settings are the kernel's to give.
+        if (on_line == tell::yes) {
+            call.kind = line_call::get;
+            call.arg = r->number;
+            call.addr = args[2];
+        }
+        return;
+    }
     const bool sets = record_size(r->op) > 0;
     if (on_line == tell::cannot) {
         // Perhaps the line: a drain is waited for, a change not seen.
@@ -134,6 +191,7 @@ void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
             call.kind = line_call::drain;
         if (sets) {
             call.kind = line_call::set;
+            call.drain_first = r->drain_first;
             call.settings = current;
             call.settings.known = false;
             call.why = "cannot see which file process " + std::to_string(call.pid) +
@@ -149,7 +207,10 @@ void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
         return;
     case tty_op::brk: // given in tenths of a second
         call.kind = line_call::brk;
-        call.arg = arg > 0 ? arg * 100 : 250;
+        // As the kernel reckons it: in milliseconds, an unsigned int, so
+        // that a negative length is a very long break, not a refusal.
+        call.arg =
+            args[2] != 0 ? static_cast<long long>(static_cast<unsigned>(args[2] * 100)) : 250;
         return;
     case tty_op::break_on:
         call.kind = line_call::break_on;
@@ -193,23 +254,23 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
     const int desc = static_cast<int>(args[0]);
     if (is_line(call.pid, desc, line_) != tell::yes)
         return;
-    if (abi.call == watched_call::write) {
-        call.data.push_back({args[1], static_cast<std::size_t>(args[2])});
-    } else {
-        // The iovec array: an address and a length, each an ABI pointer wide.
-        const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(args[2], IOV_LIMIT));
-        std::vector<unsigned char> iov(count * 2 * abi.pointer_bytes);
-        if (read_memory(call.pid, args[1], iov.data(), iov.size()) != 0)
-            return; // the kernel fails it as well
-        for (std::size_t i = 0; i < count; i++) {
-            const unsigned char *at = iov.data() + i * 2 * abi.pointer_bytes;
-            call.data.push_back(
-                {abi_word(at, abi.pointer_bytes),
-                 static_cast<std::size_t>(abi_word(at + abi.pointer_bytes, abi.pointer_bytes))});
-        }
-    }
-    call.kind = line_call::write;
+    // A descriptor not open for writing (EBADF) and a call whose count or
+    // addresses the kernel refuses are left to the kernel: it sends nothing.
     const long flags = fd_flags(call.pid, desc);
+    if (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)
+        return;
+    std::vector<segment> data;
+    if (abi.call == watched_call::write) {
+        const std::uint64_t size = args[2];
+        if (!user_range(args[1], size, abi))
+            return;
+        data.push_back(
+            {args[1], static_cast<std::size_t>(std::min<std::uint64_t>(size, most_per_call()))});
+    } else if (!io_vectors(call.pid, abi, args, data)) {
+        return;
+    }
+    call.data = std::move(data);
+    call.kind = line_call::write;
     call.nonblocking = flags >= 0 && (flags & O_NONBLOCK) != 0;
 }
 

@@ -4,10 +4,13 @@
 // The commands the panel starts run under a seccomp filter (filter.h) that
 // hands the panel, before the kernel carries them out, every call that may
 // concern the line. The watch takes each one and says what it is to the
-// line: a change of settings, a drain, a break, a write and where its bytes
-// are, a poll that may wait for room, an open of the line, the last close of
-// it (no other process holds it, not counting descriptors whose close is
-// already under way), or nothing. What it reads of a program (its memory,
+// line: a change of settings, a request for them, a drain, a break, a write
+// and where its bytes are, a poll that may wait for room, an open of the
+// line, the last close of it (no other process holds it, not counting
+// descriptors whose close is already under way), or nothing. A write that
+// the kernel refuses before it sends anything (a count or an address it will
+// not take, a descriptor not open for writing) is nothing to the line: the
+// kernel answers it. What it reads of a program (its memory,
 // /proc) may be stale by the time it has read it: a call whose program has
 // gone on or died since is dropped, never acted on.
 //
@@ -57,6 +60,7 @@ struct line_call {
         break_off,    // ends a break
         flow,         // tcflow: arg is TTY_OOFF, TTY_OON, TTY_IOFF or TTY_ION
         outq,         // asks how many bytes wait to be sent; the count goes to addr
+        get,          // asks for the settings: arg is the request, its record goes to addr
         write,        // writes the bytes in data to the line
         poll,         // a poll or select, which may wait for the line to take output
         open,         // opens the line
@@ -66,7 +70,7 @@ struct line_call {
     bool drain_first = false;  // set: only once the output has left
     line_settings settings;    // set: what the line is set to
     std::string why;           // blind, or a set whose settings are not known
-    long arg = 0;              // brk, flow
+    long long arg = 0;         // brk (ms), flow, get
     std::uint64_t addr = 0;    // outq
     std::vector<segment> data; // write
     bool nonblocking = false;  // write: the descriptor does not wait

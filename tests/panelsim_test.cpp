@@ -26,9 +26,11 @@ struct panel_case {
     std::string err;              // expected at the start of standard error
 };
 
+// stty reads the settings back and fails when they are not what it asked
+// for: the line holds what a UART would, not what a pseudo-terminal can.
 std::string shell_write(const std::string &stty, const std::string &printf_bytes)
 {
-    return "stty -F " + LINK + " " + stty + " 2>/dev/null; printf '" + printf_bytes + "' > " + LINK;
+    return "stty -F " + LINK + " " + stty + " && printf '" + printf_bytes + "' > " + LINK;
 }
 
 const std::string FRAME45 = "\\105\\001\\001\\001\\001\\001\\000\\000";
@@ -365,16 +367,18 @@ TEST(PanelUse, UnwatchedFramesAreNeverClean)
 }
 
 // A program that keeps others out of its memory and descriptors, run by an
-// unprivileged user: its request cannot be read, so its frame is not clean.
+// unprivileged user: its request cannot be read, so its frames are not clean.
+// Its change that waits for the output waits for it all the same: only the
+// frame written after it leaves at 9600.
 TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
 {
     // The unprivileged user links its line in a folder made for it.
     std::string dir = testing::TempDir() + "panelsim_test.XXXXXX";
     ASSERT_NE(mkdtemp(dir.data()), nullptr) << dir;
     const std::string link = dir + "/line";
-    std::vector<std::string> argv = {PANELSIM,        "-l", link,         "--",
-                                     SENDER,          link, "undumpable", "termios:19200:7E1",
-                                     "write:" + HEX45};
+    std::vector<std::string> argv = {PANELSIM, "-l", link, "--", SENDER, link, "undumpable"};
+    argv.insert(argv.end(), {"termios:19200:7E1", "write:" + HEX45 + ":50",
+                             "termios:9600:7E1:drain", "write:" + HEX45});
     if (geteuid() == 0) {
         EXPECT_EQ(chown(dir.c_str(), 65534, 65534), 0);
         argv.insert(argv.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
@@ -389,6 +393,9 @@ TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
     EXPECT_NE(o.out.find("  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n"),
               std::string::npos)
         << o.out;
+    const std::size_t slow = o.out.find("  9600 ??1 raw");
+    EXPECT_NE(slow, std::string::npos) << o.out;
+    EXPECT_EQ(slow, o.out.rfind("  9600 ??1 raw")) << o.out;
 }
 
 // Started with standard output closed, the panel keeps the line off it: the
@@ -526,6 +533,68 @@ INSTANTIATE_TEST_SUITE_P(
                               {"/nonexistent/program"},
                               127,
                               "panelsim: cannot start /nonexistent/program"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// A call the kernel refuses, or answers its own way, gets the same answer
+// under the panel as on a plain pseudo-terminal, and sends nothing that the
+// kernel would not. The polls and selects are made while the transmit buffer
+// is full, when the panel would hold them.
+struct odd_case {
+    const char *name;
+    bool full;           // made while the transmit buffer is full
+    std::string summary; // the panel's summary; empty: not looked at
+};
+
+class OddCall : public testing::TestWithParam<odd_case>
+{
+};
+
+// The sender's steps for a case, on the line at path.
+std::vector<std::string> odd_steps(const odd_case &c, const std::string &path)
+{
+    if (c.full)
+        return {SENDER, path, "termios:300:8N1", "write:00:1000", std::string("odd:") + c.name,
+                "flush"};
+    return {SENDER, path, "termios:19200:8N1", std::string("odd:") + c.name};
+}
+
+TEST_P(OddCall, IsAnsweredAsTheKernelAnswersIt)
+{
+    const auto &c = GetParam();
+    // The kernel's own answer, on a pseudo-terminal of the test's own.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
+    process plain(odd_steps(c, ptsname(master)));
+    const outcome kernel = plain.wait();
+    close(master);
+    ASSERT_EQ(kernel.err.rfind(std::string("odd ") + c.name + ": ", 0), 0U) << kernel.err;
+
+    std::vector<std::string> argv = {PANELSIM, "-l", LINK, "--"};
+    const auto steps = odd_steps(c, LINK);
+    argv.insert(argv.end(), steps.begin(), steps.end());
+    process p(argv);
+    const outcome o = p.wait();
+    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.err, kernel.err);
+    EXPECT_NE(o.out.find(c.summary), std::string::npos) << o.out;
+}
+
+const std::string NOTHING_SENT = "panelsim: 0 frames received, 0 flagged\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Kernel, OddCall,
+    testing::Values(odd_case{"write_huge_count", false, NOTHING_SENT},
+                    // The kernel copies a write 2048 bytes at a time, each chunk whole.
+                    odd_case{"write_half_mapped", false,
+                             "panelsim: 256 frames received, 0 flagged\n"},
+                    odd_case{"write_read_only", false, NOTHING_SENT},
+                    odd_case{"writev_too_many", false, NOTHING_SENT},
+                    odd_case{"writev_negative_length", false, NOTHING_SENT},
+                    odd_case{"writev_bad_base", false, NOTHING_SENT},
+                    odd_case{"poll_closed", true, ""}, odd_case{"poll_over_limit", true, ""},
+                    odd_case{"ppoll_bad_time", true, ""}, odd_case{"ppoll_bad_mask_size", true, ""},
+                    odd_case{"select_closed", true, ""}, odd_case{"pselect_bad_time", true, ""}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 } // namespace

@@ -24,29 +24,39 @@
 //   cloexec              mark the line close-on-exec
 //   exec PROGRAM ARGS... run PROGRAM in this process (the rest of the words)
 //   undumpable           keep other users' processes out of this one's memory
+//   odd:NAME             a call the kernel refuses or answers its own way
+//                        (odd_call); says "odd NAME: OUTCOME" on standard error
 // FRAMING is as people say it, e.g. 8N1 or 7E2, with +crtscts for RTS/CTS
 // flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200 or 4000000; any other
 // is taken as 115200. Exit status 0, or 1 with a message on the
 // first step that fails; 77 when the ABI is not offered here.
+#include <algorithm>
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/select.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
+
+const char *line_path = nullptr;
 
 unsigned code_of(long baud)
 {
@@ -122,6 +132,122 @@ long i386_tcsets(int fd, unsigned cflag)
     return ret;
 }
 #endif
+
+// Calls on the line that the kernel refuses, or answers its own way.
+unsigned char frame[8] = {0x45, 1, 1, 1, 1, 1, 0, 0};
+// The first page is never mapped.
+// NOLINTNEXTLINE(performance-no-int-to-ptr)
+void *const UNMAPPED = reinterpret_cast<void *>(std::uintptr_t{8});
+// Below every process's table size, and never opened by the sender.
+constexpr int CLOSED_FD = 20;
+constexpr long UNKNOWN = -2;
+
+// 3000 bytes of frames of which the last 500 lie in a page that is not mapped.
+long half_mapped(int fd)
+{
+    auto *pages = static_cast<unsigned char *>(
+        mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (pages == MAP_FAILED || munmap(pages + 4096, 4096) != 0)
+        return -1;
+    for (int i = 0; i < 2500; i++)
+        pages[4096 - 2500 + i] = frame[i % 8];
+    return write(fd, pages + 4096 - 2500, 3000);
+}
+
+long writev_of(int fd, std::initializer_list<iovec> iov)
+{
+    return writev(fd, iov.begin(), static_cast<int>(iov.size()));
+}
+
+long too_many_buffers(int fd)
+{
+    static iovec iov[1025];
+    std::fill(std::begin(iov), std::end(iov), iovec{frame, 1});
+    return writev(fd, iov, 1025);
+}
+
+// A poll of the line 17 times over, with room for 16 descriptors.
+long poll_over_limit(int fd)
+{
+    rlimit was{};
+    getrlimit(RLIMIT_NOFILE, &was);
+    const rlimit low = {16, was.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &low);
+    pollfd fds[17];
+    std::fill(std::begin(fds), std::end(fds), pollfd{fd, POLLOUT, 0});
+    const long r = poll(fds, 17, 1000);
+    setrlimit(RLIMIT_NOFILE, &was);
+    return r;
+}
+
+// Of the line for output and a closed descriptor for input: poll's revents
+// for the closed one, or select's outcome.
+long ask_closed(int fd, bool by_poll)
+{
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {CLOSED_FD, POLLIN, 0}};
+    if (by_poll)
+        return poll(fds, 2, 1000) < 0 ? -1 : fds[1].revents;
+    fd_set in;
+    fd_set out;
+    FD_ZERO(&in);
+    FD_ZERO(&out);
+    FD_SET(fd, &out);
+    FD_SET(CLOSED_FD, &in);
+    timeval tv{1, 0};
+    return select(CLOSED_FD + 1, &in, &out, nullptr, &tv);
+}
+
+// A whole second of nanoseconds, which ppoll and pselect refuse; with a mask
+// of mask_size bytes, a good time.
+long bad_time(int fd, bool by_ppoll, std::size_t mask_size)
+{
+    timespec ts{0, mask_size != 0 ? 0 : 1000000000};
+    pollfd p = {fd, POLLOUT, 0};
+    std::uint64_t mask[2] = {};
+    if (by_ppoll)
+        return syscall(SYS_ppoll, &p, 1, &ts, mask_size != 0 ? mask : nullptr, mask_size);
+    fd_set out;
+    FD_ZERO(&out);
+    FD_SET(fd, &out);
+    return pselect(fd + 1, nullptr, &out, nullptr, &ts, nullptr);
+}
+
+// Raw calls where the C library's declarations would refuse them.
+long make(int fd, const char *path, const std::string &name)
+{
+    if (name == "write_huge_count")
+        return syscall(SYS_write, fd, frame, SIZE_MAX);
+    if (name == "write_half_mapped")
+        return half_mapped(fd);
+    if (name == "write_read_only")
+        return write(open(path, O_RDONLY | O_NOCTTY), frame, 8);
+    if (name == "writev_too_many")
+        return too_many_buffers(fd);
+    if (name == "writev_negative_length")
+        return writev_of(fd, {{frame, SIZE_MAX}});
+    if (name == "writev_bad_base")
+        return writev_of(fd, {{frame, 8}, {UNMAPPED, 8}});
+    if (name == "poll_closed" || name == "select_closed")
+        return ask_closed(fd, name[0] == 'p');
+    if (name == "poll_over_limit")
+        return poll_over_limit(fd);
+    if (name == "ppoll_bad_time" || name == "pselect_bad_time")
+        return bad_time(fd, name[1] == 'p', 0);
+    if (name == "ppoll_bad_mask_size")
+        return bad_time(fd, true, 4);
+    return UNKNOWN;
+}
+
+// Makes the odd call named, and says its outcome: "odd NAME: OUTCOME".
+bool odd_call(int fd, const char *path, const std::string &name)
+{
+    const long r = make(fd, path, name);
+    if (r == UNKNOWN)
+        return false;
+    fprintf(stderr, "odd %s: %s\n", name.c_str(),
+            r >= 0 ? std::to_string(r).c_str() : strerror(errno));
+    return true;
+}
 
 bool step(int fd, const std::string &text)
 {
@@ -217,6 +343,11 @@ bool step(int fd, const std::string &text)
         r = close(fd);
     } else if (what == "undumpable") {
         r = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    } else if (what == "odd") {
+        if (!odd_call(fd, line_path, p[1])) {
+            fprintf(stderr, "sender: unknown odd call %s\n", p[1].c_str());
+            return false;
+        }
     } else {
         fprintf(stderr, "sender: unknown step %s\n", text.c_str());
         return false;
@@ -232,6 +363,7 @@ int main(int argc, char *argv[])
 {
     if (argc < 2)
         return 2;
+    line_path = argv[1];
     int fd = open(argv[1], O_RDWR | O_NOCTTY);
     if (fd < 0) {
         perror(argv[1]);
