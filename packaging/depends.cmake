@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Read by cpack when it makes the packages. The device package depends on the
 # C library at the newest symbol version its programs need, as dpkg-shlibdeps

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // Two lines asked for one path, however it is written: while the first
 // lives the second is refused and the first's link stays as it was; once
