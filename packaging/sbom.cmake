@@ -12,10 +12,26 @@ if(NOT REUSE)
   message(FATAL_ERROR "The packages carry an SPDX bill of materials made by reuse, "
                       "which is not installed (Debian package reuse)")
 endif()
-execute_process(COMMAND ${REUSE} --root ${PANEL_SOURCE_DIR} spdx
+# In a git checkout, reuse reads what git does, and .gitignore leaves the
+# build folders out. A source tree outside git (a release tarball) is read
+# from a copy without its build folders: this one and any named build*.
+set(sources ${PANEL_SOURCE_DIR})
+if(NOT EXISTS ${PANEL_SOURCE_DIR}/.git)
+  file(RELATIVE_PATH build ${PANEL_SOURCE_DIR} ${CPACK_PACKAGE_DIRECTORY})
+  string(REGEX REPLACE "/.*" "" build "${build}")
+  set(sources ${CPACK_TOPLEVEL_DIRECTORY}/sources)
+  file(REMOVE_RECURSE ${sources})
+  file(GLOB entries RELATIVE ${PANEL_SOURCE_DIR} ${PANEL_SOURCE_DIR}/* ${PANEL_SOURCE_DIR}/.*)
+  foreach(entry IN LISTS entries)
+    if(NOT entry MATCHES "^build" AND NOT entry STREQUAL build)
+      file(COPY ${PANEL_SOURCE_DIR}/${entry} DESTINATION ${sources})
+    endif()
+  endforeach()
+endif()
+execute_process(COMMAND ${REUSE} --root ${sources} spdx
                 OUTPUT_VARIABLE sbom RESULT_VARIABLE rc)
 if(rc OR NOT sbom MATCHES "\nDocumentName: [^\n]*\nDocumentNamespace: [^\n]*\n")
-  message(FATAL_ERROR "reuse spdx failed on ${PANEL_SOURCE_DIR}")
+  message(FATAL_ERROR "reuse spdx failed on ${sources}")
 endif()
 # The files' part says what the document is about: it names the namespace.
 string(REGEX REPLACE "^.*\nCreatorComment: [^\n]*\n" "" files "${sbom}")
