@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "6c0a29670aa3c83a0664abe2c18eaf8828730a39f17b7f1b38b6bc24ae6e4640"
+SRC_URI[sha256sum] = "6487b23e36233a68c498f6d51230b938a4e5a9399953f720820a7e5d6c0c02be"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
