@@ -12,15 +12,31 @@ if(NOT REUSE)
   message(FATAL_ERROR "The packages carry an SPDX bill of materials made by reuse, "
                       "which is not installed (Debian package reuse)")
 endif()
-# In a git checkout, reuse reads what git does, and .gitignore leaves the
-# build folders out. A source tree outside git (a release tarball) is read
-# from a copy without its build folders: this one and any named build*.
-set(sources ${PANEL_SOURCE_DIR})
-if(NOT EXISTS ${PANEL_SOURCE_DIR}/.git)
+# reuse reads a copy of the sources alone, so that neither the build folders
+# nor anything else lying in the tree reaches the bill of materials: in a git
+# checkout the files git tracks; outside git (a release tarball) the tree
+# without this build folder and any named build*.
+set(sources ${CPACK_TOPLEVEL_DIRECTORY}/sources)
+file(REMOVE_RECURSE ${sources})
+find_program(GIT git)
+set(tracked "")
+if(GIT AND EXISTS ${PANEL_SOURCE_DIR}/.git)
+  execute_process(COMMAND ${GIT} -C ${PANEL_SOURCE_DIR} ls-files
+                  OUTPUT_VARIABLE tracked RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "git ls-files failed in ${PANEL_SOURCE_DIR}")
+  endif()
+  string(REGEX REPLACE "\n$" "" tracked "${tracked}")
+  string(REPLACE "\n" ";" tracked "${tracked}")
+  foreach(file IN LISTS tracked)
+    get_filename_component(dir ${file} DIRECTORY)
+    if(EXISTS ${PANEL_SOURCE_DIR}/${file})
+      file(COPY ${PANEL_SOURCE_DIR}/${file} DESTINATION ${sources}/${dir})
+    endif()
+  endforeach()
+else()
   file(RELATIVE_PATH build ${PANEL_SOURCE_DIR} ${CPACK_PACKAGE_DIRECTORY})
   string(REGEX REPLACE "/.*" "" build "${build}")
-  set(sources ${CPACK_TOPLEVEL_DIRECTORY}/sources)
-  file(REMOVE_RECURSE ${sources})
   file(GLOB entries RELATIVE ${PANEL_SOURCE_DIR} ${PANEL_SOURCE_DIR}/* ${PANEL_SOURCE_DIR}/.*)
   foreach(entry IN LISTS entries)
     if(NOT entry MATCHES "^build" AND NOT entry STREQUAL build)
