@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "6487b23e36233a68c498f6d51230b938a4e5a9399953f720820a7e5d6c0c02be"
+SRC_URI[sha256sum] = "c5b71e9a862e12262492c8d84bcc6991e9f21ec7ee45e479849f9c19d8c8bc69"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
