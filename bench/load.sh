@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # The virtual panel under load: a sender sets the line to 4000000 baud 8N1
 # and writes 2 MiB of frames in one write; the panel takes them in through

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 """Turns bench/load.sh's measurements (RESULTS, JSON Lines) into BENCHMARKS.md's
 section "Under load", on standard output.

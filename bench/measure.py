@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 """Runs one command and appends to RESULTS a JSON line with its own processor
 time and peak resident memory, apart from the processes it starts, and the

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 """Turns bench/run.sh's measurements into BENCHMARKS.md (on standard output)."""
 import json

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Times whole runs against the virtual panel with hyperfine: panel45 beside
 # `true` (the cost of starting any process at all), the usual shell way, and

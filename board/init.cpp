@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // board_init: the board suite's driver, run as init on an emulated board.
 //

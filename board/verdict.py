@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 """Judges one board's suite: the driver's verdicts from the console, and what
 left the board's UART as the virtual panel reported it.

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Build defaults.
 #
@@ -10,6 +11,8 @@
 # panel_default_link(TARGET FLAG PATTERN)     FLAG unless the link flags match PATTERN
 # panel_hardening(TARGET)                     Debian's hardening: PIE, stack protector,
 #                                             fortified functions, full RELRO
+# panel_build_folder_unnamed()                the build folder's name kept out of
+#                                             every object, unless the packager maps it
 # panel_compressed(SOURCE OUT_VAR)            a document compressed as Debian ships it
 
 string(TOUPPER "${CMAKE_BUILD_TYPE}" _panel_config)
@@ -47,6 +50,18 @@ function(panel_hardening target)
   endif()
   panel_default_link(${target} -Wl,-z,relro " -Wl,.*-z,?(no)?relro")
   panel_default_link(${target} -Wl,-z,now " -Wl,.*-z,?(now|lazy)")
+endfunction()
+
+# The compiler names its working folder, the build folder, in the debug
+# information, and so in the build ID that stays in a stripped program: two
+# builds in folders of other names would give other bytes. It is named "."
+# instead, unless the packager's own flags map that folder already. Where the
+# sources are is the packager's to map (dpkg-buildflags does).
+function(panel_build_folder_unnamed)
+  string(FIND "${PANEL_GIVEN_CXX_FLAGS}" "-prefix-map=${CMAKE_BINARY_DIR}=" given)
+  if(given EQUAL -1)
+    add_compile_options("-ffile-prefix-map=${CMAKE_BINARY_DIR}=.")
+  endif()
 endfunction()
 
 # Compresses SOURCE as Debian installs documents (gzip -9n: no name, no time

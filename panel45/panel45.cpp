@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // panel45: send the fixed command frame 45 01 01 01 01 01 00 00 to the VFD
 // controller, at once. Takes no arguments.

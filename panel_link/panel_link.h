@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // panel_link: the serial link to the VFD controller.
 //

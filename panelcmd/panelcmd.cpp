@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // panelcmd: send one command frame, given in hexadecimal, to the VFD
 // controller. Arguments 1 to 8 become frame bytes 0 to 7 (low 8 bits of each);

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 #include "frames.h"
 

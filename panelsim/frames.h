@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // frames: what a display controller at 19200 8N1 makes of what leaves its
 // line.

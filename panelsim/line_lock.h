@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // line_lock: a line's hold on the path it is linked at, for as long as the
 // line lives.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // output: the line discipline's output processing, as Linux does it when a
 // program writes to a terminal with OPOST on.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // panel: one run of the virtual panel: the line as a UART sends it, the
 // programs' calls on it, and the reports.

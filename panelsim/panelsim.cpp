@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // panelsim: a virtual panel. It stands in for the display controller on a
 // pseudo-terminal and prints, for every frame that reaches it, the bytes and

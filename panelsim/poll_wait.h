@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // poll_wait: a poll or select that asks whether the line can take output,
 // answered by the panel as the UART's line discipline would.

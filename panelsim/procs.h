@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // procs: what the panel may see of the programs it watches, through /proc
 // and the kernel's cross-process calls.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // pty_line: a pseudo-terminal standing in for the panel's serial line.
 //

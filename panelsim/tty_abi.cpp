@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // Kept apart from <termios.h>: the ioctl numbers and the layouts read from
 // the programs come from the kernel's own terminal headers.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // tty_abi: the kernel's terminal interface, as the panel reads it.
 //

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // vcd: the serial line as a logic analyser records it, a Value Change Dump
 // of one wire, `line`, idle high.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // The built programs, run as a script would run them, against a pseudo-
 // terminal standing in for the serial line.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // What the programs are expected to leave behind: their texts, and the
 // settings of a port before and after a run.

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Checks each of PROGRAMS: the C library is its only shared library (none for
 # a static build), and its stripped size is at most MAX_BYTES (dynamic builds).

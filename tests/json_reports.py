@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 """panelsim --json, read by a real JSON parser: every line of the same runs
 as the text reports says the same frames, bytes, settings and verdicts, in

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // Two lines asked for one path, however it is written: while the first
 // lives the second is refused, told the first's pid however many ask, and

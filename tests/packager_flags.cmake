@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Configures the project as a packager would, with flags that say the
 # opposite of each of the project's defaults, and checks that none of the

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // The virtual panel, run as its users run it: around a command, with the
 // host build of the programs or with the shell's own ways of writing a port.

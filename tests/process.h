@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // Starting a program with its standard output and error captured, the way a
 // calling script would.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // Test helper: a small sender that makes the kernel's terminal calls itself,
 // in the order given, so that every way of setting, draining and flushing a

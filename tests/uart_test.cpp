@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // The virtual panel as a UART under stress: what a program's calls do to
 // the bytes on the wire when they change the line under queued bytes,

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # vcd_decode.sh FILE BAUD FORMAT: the bytes that sigrok's UART decoder reads
 # from the wire `line` of a Value Change Dump, for example

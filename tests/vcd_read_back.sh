@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # The line as the virtual panel dumps it, read back by sigrok's UART
 # decoder: the demo's dump holds exactly the demo's frames at 19200 8N1, a

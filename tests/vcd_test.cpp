@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // The line as a logic analyser records it: what sigrok's UART decoder reads
 // back from dumps of characters in framings the panel's own read-back does

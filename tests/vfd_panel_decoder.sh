@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # sigrok's frame decoder, vfd_panel, on the virtual panel's own dumps: each
 # row has a sender write to the panel's line under `panelsim --vcd`, reads

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
 // writer: another program's write to the line, made by a child process, for
 // the cases where the programs share the port with someone else.

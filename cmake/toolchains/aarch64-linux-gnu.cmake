@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Cross build for aarch64-linux-gnu, run under qemu-aarch64 for the tests.
 set(CMAKE_SYSTEM_PROCESSOR aarch64)

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Cross build for arm-linux-gnueabihf, run under qemu-arm for the tests.
 set(CMAKE_SYSTEM_PROCESSOR arm)

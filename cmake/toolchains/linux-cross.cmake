@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Shared by the cross toolchain files: Debian's cross compiler for
 # PANEL_TRIPLET, its C library under /usr/PANEL_TRIPLET, and qemu-user to run

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Cross build for mips-linux-gnu, run under qemu-mips for the tests.
 set(CMAKE_SYSTEM_PROCESSOR mips)

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Cross build for mipsel-linux-gnu, run under qemu-mipsel for the tests.
 set(CMAKE_SYSTEM_PROCESSOR mipsel)

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # Cross build for powerpc64le-linux-gnu, run under qemu-ppc64le for the tests.
 set(CMAKE_SYSTEM_PROCESSOR ppc64le)

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 '''
 The command frames of a VFD controller on a serial line at 19200 baud,

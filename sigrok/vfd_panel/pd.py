@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # The panel's frame rule on the bytes that sigrok's UART decoder reads: a
 # burst of bytes ends after the gap with no byte received, every 8 bytes of
