@@ -14,7 +14,7 @@
 #ifndef OUTPUT_H
 #define OUTPUT_H
 
-#include "frames.h"
+#include "settings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -15,9 +15,9 @@ namespace
 {
 
 // How long the serial core lets a last close wait for the output to leave.
-constexpr long long CLOSING_WAIT_NS = 30LL * 1000 * NS_PER_MS;
+constexpr nanos CLOSING_WAIT_NS = 30 * NS_PER_S;
 // While bytes are queued, reports come out as their frames end, at least this often.
-constexpr long long REPORT_EVERY_NS = 10 * NS_PER_MS;
+constexpr nanos REPORT_EVERY_NS = 10 * NS_PER_MS;
 // How much of a program's bytes is read at a time.
 constexpr std::size_t CHUNK = 4096;
 
@@ -69,7 +69,7 @@ panel::panel(pty_line &line, line_watch &watch, reporter &out, vcd_writer &vcd,
 {
 }
 
-long long panel::now() const
+nanos panel::now() const
 {
     return clock_ns(CLOCK_MONOTONIC) - start_;
 }
@@ -89,7 +89,7 @@ void panel::take_in()
     (void)take_in_at(now());
 }
 
-bool panel::take_in_at(long long t)
+bool panel::take_in_at(nanos t)
 {
     std::uint8_t buf[CHUNK];
     wire_.advance(t);
@@ -118,7 +118,7 @@ std::size_t panel::drop_unread()
 void panel::handle(line_call &call)
 {
     take_in();
-    const long long t = now();
+    const nanos t = now();
     wire_.advance(t);
     const bool flow_call = call.kind == line_call::write || call.kind == line_call::poll ||
                            call.kind == line_call::open || call.kind == line_call::last_close ||
@@ -184,7 +184,7 @@ void panel::handle(line_call &call)
 // tcflow: output suspended and resumed, or a flow-control character sent.
 void panel::answer_flow(const line_call &call)
 {
-    const long long t = now();
+    const nanos t = now();
     switch (call.arg) {
     case TTY_OOFF:
         wire_.suspend(t);
@@ -253,7 +253,7 @@ bool panel::feed(held_write &w)
     std::vector<std::uint8_t> out;
     // One time for the whole turn: room that the wire frees meanwhile waits
     // for the next turn, so a write that has filled the buffer sleeps.
-    const long long t = now();
+    const nanos t = now();
     wire_.advance(t);
     while (w.done < w.total && wire_.room() > 0) {
         if (w.done >= w.checked) {
@@ -296,14 +296,14 @@ void panel::start_wait(const line_call &call)
     // call's descriptors need not be read.
     if (wire_.writable() && port_free())
         return watch_.go_on(call);
-    const long long t = now();
+    const nanos t = now();
     auto w = held_wait::examine(call, watch_.line(), t);
     if (!w)
         return watch_.go_on(call);
     w->watch_others();
     if (w->deadline() <= t || w->others_ready()) {
         int err = 0;
-        const long long count = w->finish(false, t, err);
+        const nanos count = w->finish(false, t, err);
         return watch_.answer(call, count, err);
     }
     waits_.push_back(std::move(*w));
@@ -320,14 +320,14 @@ void panel::start_last_close(const line_call &call)
 
 void panel::discard()
 {
-    const long long t = now();
+    const nanos t = now();
     const std::size_t dropped = wire_.discard(t);
     print(monitor_.cut(dropped, t, wire_.settings()));
 }
 
 void panel::release()
 {
-    const long long t = now();
+    const nanos t = now();
     wire_.advance(t);
     if (breaking_ && !wire_.breaking()) {
         watch_.go_on(*breaking_);
@@ -346,7 +346,7 @@ void panel::release()
 
 void panel::release_drains()
 {
-    const long long t = now();
+    const nanos t = now();
     const bool quiet = wire_.idle_at() <= t;
     std::vector<drain_wait> waiting;
     for (const drain_wait &d : drains_) {
@@ -362,7 +362,7 @@ void panel::release_drains()
 
 void panel::end_drain(const drain_wait &d, bool quiet)
 {
-    const long long t = now();
+    const nanos t = now();
     switch (d.call.kind) {
     case line_call::set:
         wire_.change(d.call.settings, t);
@@ -403,12 +403,12 @@ void panel::release_writers()
 
 void panel::release_waits()
 {
-    const long long t = now();
+    const nanos t = now();
     const bool writable = wire_.writable() && port_free();
     for (auto it = waits_.begin(); it != waits_.end();) {
         if (writable || it->deadline() <= t || it->others_ready()) {
             int err = 0;
-            const long long count = it->finish(writable, t, err);
+            const nanos count = it->finish(writable, t, err);
             watch_.answer(it->call(), count, err);
             it = waits_.erase(it);
         } else {
@@ -417,13 +417,12 @@ void panel::release_waits()
     }
 }
 
-long long panel::next_due() const
+nanos panel::next_due() const
 {
-    const long long t = now();
-    long long next = NEVER;
-    const auto due = [&](long long at) { next = std::min(next, std::max(at, t)); };
-    if (const long long d = monitor_.deadline_ns(); d >= 0)
-        due(d);
+    const nanos t = now();
+    nanos next = NEVER;
+    const auto due = [&](nanos at) { next = std::min(next, std::max(at, t)); };
+    due(monitor_.deadline_ns());
     if (wire_.queued() > 0)
         due(std::min(wire_.idle_at(), t + REPORT_EVERY_NS));
     if (!drains_.empty())
@@ -440,7 +439,7 @@ long long panel::next_due() const
         due(w.deadline());
     if (!has_room())
         due(wire_.writable_at());
-    return next == NEVER ? -1 : next - t;
+    return next == NEVER ? NEVER : next - t;
 }
 
 void panel::waited_on(std::vector<pollfd> &fds) const
@@ -451,7 +450,7 @@ void panel::waited_on(std::vector<pollfd> &fds) const
 
 void panel::let_go()
 {
-    const long long t = now();
+    const nanos t = now();
     for (const drain_wait &d : drains_)
         watch_.go_on(d.call);
     drains_.clear();
@@ -464,7 +463,7 @@ void panel::let_go()
     writers_.clear();
     for (held_wait &w : waits_) {
         int err = 0;
-        const long long count = w.finish(wire_.writable(), t, err);
+        const nanos count = w.finish(wire_.writable(), t, err);
         watch_.answer(w.call(), count, err);
     }
     waits_.clear();
@@ -478,14 +477,14 @@ void panel::finish(bool by_force)
 {
     let_go();
     if (by_force) {
-        const long long t = now();
+        const nanos t = now();
         (void)take_in_at(t);
         const std::size_t dropped = wire_.discard(t) + drop_unread();
         print(monitor_.cut(dropped, t, wire_.settings(), frame_monitor::run_ended));
     } else {
         run_out();
     }
-    const long long end = std::max(now(), wire_.idle_at());
+    const nanos end = std::max(now(), wire_.idle_at());
     wire_.break_off(end);
     wire_.advance(end);
     print(monitor_.flush());
@@ -500,7 +499,7 @@ void panel::finish(bool by_force)
 // leaves, and is reported as dropped.
 void panel::run_out()
 {
-    long long t = now();
+    nanos t = now();
     while (take_in_at(t) && !wire_.suspended())
         t = std::max(t, wire_.writable_at());
     if (wire_.suspended()) {
@@ -517,7 +516,7 @@ void panel::sent(const sent_byte &b)
     print(monitor_.take(b));
 }
 
-void panel::went_low(long long start_ns, const line_settings &s)
+void panel::went_low(nanos start_ns, const line_settings &s)
 {
     print(monitor_.went_low(start_ns, s));
 }
@@ -530,7 +529,7 @@ void panel::broke(const line_break &b)
 
 // Where the settings were not seen, the speed, stop bits and flags are
 // what the line reports; the size and parity stay unknown.
-void panel::follow_line(long long t)
+void panel::follow_line(nanos t)
 {
     line_settings s = read_settings(line_.master());
     s.known = false;

@@ -25,7 +25,7 @@
 // panel::take_in    what programs wrote to the pseudo-terminal without being seen
 // panel::handle     one watched call: answered now, or held
 // panel::release    lets go what is due by now
-// panel::next_due   how long until something is due
+// panel::next_due   how long until something is due; NEVER when nothing is
 // panel::let_go     every held call goes on, and none is held from now on
 // panel::finish     everything written leaves, or is cut short by a forced end; the summary
 #ifndef PANEL_H
@@ -47,8 +47,8 @@
 
 struct panel_options {
     wire_options wire;
-    bool blind = false;     // nothing is watched: no settings are known
-    long long start_ns = 0; // the panel's start on the monotonic clock
+    bool blind = false; // nothing is watched: no settings are known
+    nanos start_ns = 0; // the panel's start on the monotonic clock
 };
 
 class panel final : line_listener
@@ -57,7 +57,7 @@ class panel final : line_listener
     panel(pty_line &line, line_watch &watch, reporter &out, vcd_writer &vcd,
           const panel_options &options);
 
-    [[nodiscard]] long long now() const;
+    [[nodiscard]] nanos now() const;
 
     void take_in();
     // Whether what the pseudo-terminal holds is taken now: as the serial
@@ -65,8 +65,8 @@ class panel final : line_listener
     [[nodiscard]] bool has_room() const { return wire_.writable(); }
     void handle(line_call &call);
     void release();
-    // Nanoseconds until the next thing is due, or -1 when nothing is.
-    [[nodiscard]] long long next_due() const;
+    // Nanoseconds until the next thing is due, or NEVER when nothing is.
+    [[nodiscard]] nanos next_due() const;
     // The descriptors that held polls wait on, appended to fds.
     void waited_on(std::vector<pollfd> &fds) const;
     void let_go();
@@ -83,7 +83,7 @@ class panel final : line_listener
     // A call that waits for the line to fall quiet.
     struct drain_wait {
         line_call call;
-        long long give_up = NEVER; // a last close's closing wait
+        nanos give_up = NEVER; // a last close's closing wait
     };
     struct held_write {
         line_call call;
@@ -94,12 +94,12 @@ class panel final : line_listener
     };
 
     void sent(const sent_byte &b) override;
-    void went_low(long long start_ns, const line_settings &s) override;
+    void went_low(nanos start_ns, const line_settings &s) override;
     void broke(const line_break &b) override;
 
     // Takes in what the pseudo-terminal holds at t while there is room;
     // true when the buffer filled before it was empty.
-    bool take_in_at(long long t);
+    bool take_in_at(nanos t);
     [[nodiscard]] std::size_t drop_unread();
     void run_out();
     void answer_flow(const line_call &call);
@@ -117,7 +117,7 @@ class panel final : line_listener
     void discard();
     [[nodiscard]] bool port_free() const { return writers_.empty() && !breaking_; }
 
-    void follow_line(long long t);
+    void follow_line(nanos t);
     void say_unknown(const std::string &why);
     void unknown(const std::string &why);
     void print(const std::vector<line_report> &reports);
@@ -126,7 +126,7 @@ class panel final : line_listener
     line_watch &watch_;
     reporter &out_;
     vcd_writer &vcd_;
-    long long start_;
+    nanos start_;
     frame_monitor monitor_;
     wire wire_;
     output_processor output_;

@@ -138,17 +138,16 @@ void watch_line(panel &p, line_watch &watch, const pty_line &line, run_state &r,
         // Reports come out whenever the panel has nothing else to do.
         if (fflush(stdout) != 0 && errno == EPIPE)
             end_by_force(r, SIGPIPE);
-        const long long wait = p.next_due();
+        const nanos wait = p.next_due();
         std::vector<pollfd> fds = {{p.has_room() ? line.master() : -1, POLLIN, 0},
                                    {sigfd, POLLIN, 0},
                                    {watch.fd(), POLLIN, 0},
                                    {piped ? STDOUT_FILENO : -1, 0, 0}};
         p.waited_on(fds);
-        timespec timeout{};
-        timeout.tv_sec = static_cast<time_t>(wait / 1000000000LL);
-        timeout.tv_nsec = static_cast<long>(wait % 1000000000LL);
-        if (r.done || (ppoll(fds.data(), fds.size(), wait < 0 ? nullptr : &timeout, nullptr) < 0 &&
-                       errno != EINTR))
+        const timespec timeout = to_timespec(wait);
+        if (r.done ||
+            (ppoll(fds.data(), fds.size(), wait == NEVER ? nullptr : &timeout, nullptr) < 0 &&
+             errno != EINTR))
             break;
         if (fds[2].revents & POLLIN)
             on_call(p, watch);
@@ -305,7 +304,7 @@ int main(int argc, char *argv[])
                         "frame is flagged \"settings unknown\"\n");
     }
     fflush(notices);
-    const long long start_ns = clock_ns(CLOCK_MONOTONIC);
+    const nanos start_ns = clock_ns(CLOCK_MONOTONIC);
     reporter out(stdout, o.json, start_ns);
     panel p(line, watch, out, vcd, {{o.buffer, o.at_arrival}, watch.fd() < 0, start_ns});
     watch_line(p, watch, line, r, sigfd);

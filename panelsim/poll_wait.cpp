@@ -59,7 +59,7 @@ bool is_select(const line_call &call)
 
 } // namespace
 
-std::optional<held_wait> held_wait::examine(const line_call &call, dev_t line, long long now_ns)
+std::optional<held_wait> held_wait::examine(const line_call &call, dev_t line, nanos now_ns)
 {
     held_wait w;
     w.call_ = call;
@@ -176,7 +176,7 @@ bool held_wait::mask_refused(const line_call &call)
 // timeval, or the timespec of ppoll and pselect6. The kernel refuses a time
 // it cannot read (EFAULT) and one before now or with a part of a second out
 // of range (EINVAL); select's microseconds may run over a second.
-bool held_wait::read_time(const line_call &call, long long now_ns)
+bool held_wait::read_time(const line_call &call, nanos now_ns)
 {
     const std::uint64_t *args = call.wait.args;
     if (call.wait.form == watched_call::poll) {
@@ -195,16 +195,15 @@ bool held_wait::read_time(const line_call &call, long long now_ns)
     unsigned char t[16] = {};
     if (read_memory(call.pid, at, t, std::size_t{2} * bytes) != 0)
         return false;
-    long long sec = abi_signed(t, bytes);
-    long long ns = abi_signed(t + bytes, bytes);
+    nanos sec = abi_signed(t, bytes);
+    nanos ns = abi_signed(t + bytes, bytes);
     if (call.wait.form == watched_call::select) {
         sec += ns / 1000000;
         ns = ns % 1000000 * 1000;
     }
-    if (sec < 0 || ns < 0 || ns >= 1000000000LL)
+    if (sec < 0 || ns < 0 || ns >= NS_PER_S)
         return false;
-    deadline_ =
-        sec > (NEVER - now_ns) / 1000000000LL - 1 ? NEVER : now_ns + sec * 1000000000LL + ns;
+    deadline_ = sec > (NEVER - now_ns) / NS_PER_S - 1 ? NEVER : now_ns + sec * NS_PER_S + ns;
     return true;
 }
 
@@ -259,7 +258,7 @@ short held_wait::ready(const entry &e, bool line_writable) const
     return others_[static_cast<std::size_t>(e.other)].revents;
 }
 
-long long held_wait::finish(bool line_writable, long long now_ns, int &err)
+nanos held_wait::finish(bool line_writable, nanos now_ns, int &err)
 {
     if (!others_.empty())
         (void)poll(others_.data(), others_.size(), 0);
@@ -304,17 +303,17 @@ int held_wait::write_select(bool line_writable, long long &count)
 
 // ppoll, select and pselect6 leave the time that was left where their
 // limit was.
-int held_wait::write_time(long long now_ns)
+int held_wait::write_time(nanos now_ns)
 {
     if (call_.wait.form == watched_call::poll || deadline_ == NEVER)
         return 0;
     const std::uint64_t at =
         call_.wait.form == watched_call::ppoll ? call_.wait.args[2] : call_.wait.args[4];
-    const long long left = std::max(0LL, deadline_ - now_ns);
+    const nanos left = std::max(0LL, deadline_ - now_ns);
     const unsigned bytes = call_.wait.abi.time_bytes;
-    const long long part = left % 1000000000LL;
+    const nanos part = left % NS_PER_S;
     unsigned char t[16] = {};
-    put_abi_word(t, bytes, left / 1000000000LL);
+    put_abi_word(t, bytes, left / NS_PER_S);
     put_abi_word(t + bytes, bytes, call_.wait.form == watched_call::select ? part / 1000 : part);
     return write_memory(call_.pid, at, t, std::size_t{2} * bytes);
 }

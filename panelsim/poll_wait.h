@@ -37,7 +37,7 @@ class held_wait
     // is not among the descriptors asked whether they take output. now is
     // the time the call was made, on the panel's clock.
     [[nodiscard]] static std::optional<held_wait> examine(const line_call &call, dev_t line,
-                                                          long long now_ns);
+                                                          nanos now_ns);
 
     held_wait(held_wait &&other) noexcept;
     held_wait &operator=(held_wait &&other) noexcept;
@@ -50,11 +50,11 @@ class held_wait
     [[nodiscard]] const std::vector<pollfd> &others() const { return others_; }
     [[nodiscard]] const line_call &call() const { return call_; }
     // When the call's time is up; NEVER when it waits for ever.
-    [[nodiscard]] long long deadline() const { return deadline_; }
+    [[nodiscard]] nanos deadline() const { return deadline_; }
     [[nodiscard]] bool others_ready();
     // Writes the outcome into the program; returns the call's value, or -1
     // with err set.
-    long long finish(bool line_writable, long long now_ns, int &err);
+    nanos finish(bool line_writable, nanos now_ns, int &err);
 
   private:
     struct entry {
@@ -71,17 +71,17 @@ class held_wait
     bool read_select(const line_call &call, dev_t line);
     void add(const line_call &call, dev_t line, int fd, short events);
     [[nodiscard]] static bool mask_refused(const line_call &call);
-    bool read_time(const line_call &call, long long now_ns);
+    bool read_time(const line_call &call, nanos now_ns);
     [[nodiscard]] short ready(const entry &e, bool line_writable) const;
     int write_poll(bool line_writable, long long &count);
     int write_select(bool line_writable, long long &count);
-    int write_time(long long now_ns);
+    int write_time(nanos now_ns);
     void close_others();
 
     line_call call_;
     std::vector<entry> entries_;
     std::vector<pollfd> others_;
-    long long deadline_ = 0;
+    nanos deadline_ = 0;
     std::size_t bits_ = 0; // select: how many descriptors its sets cover
     bool asks_ = false;    // whether the line is asked for output
 };

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: MIT
 #include "pty_line.h"
 
+#include "clock.h"
+
 #include <cerrno>
 #include <climits>
 #include <ctime>
@@ -13,13 +15,6 @@
 
 namespace
 {
-
-long long now_ms()
-{
-    timespec ts{};
-    (void)clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Where the symbolic link at path points; empty if it is none.
 std::string link_target(const std::string &path)
@@ -127,8 +122,8 @@ std::vector<std::uint8_t> pty_line::drain(int quiet_ms, int limit_ms)
 {
     std::vector<std::uint8_t> got;
     std::uint8_t buf[4096];
-    const long long end = now_ms() + limit_ms;
-    while (now_ms() < end) {
+    const nanos end = clock_ns(CLOCK_MONOTONIC) + limit_ms * NS_PER_MS;
+    while (clock_ns(CLOCK_MONOTONIC) < end) {
         const ssize_t n = read(buf, quiet_ms);
         if (n <= 0)
             break;

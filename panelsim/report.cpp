@@ -10,7 +10,7 @@ namespace
 {
 
 // The local time of day at wall_ns, and its milliseconds.
-tm local_time(long long wall_ns, long long &ms)
+tm local_time(nanos wall_ns, long long &ms)
 {
     const long long at_ms = wall_ns / NS_PER_MS;
     const time_t secs = static_cast<time_t>(at_ms / 1000);
@@ -44,7 +44,7 @@ std::string label(const line_report &r)
 
 } // namespace
 
-reporter::reporter(std::FILE *to, bool json, long long start_ns)
+reporter::reporter(std::FILE *to, bool json, nanos start_ns)
     : to_(to), json_(json), wall_offset_(clock_ns(CLOCK_REALTIME) - clock_ns(CLOCK_MONOTONIC)),
       start_ns_(start_ns)
 {
@@ -58,7 +58,7 @@ void reporter::print(const line_report &r)
         if (!r.problems.empty())
             flagged_++;
     }
-    const long long wall = wall_offset_ + start_ns_ + r.time_ns;
+    const nanos wall = wall_offset_ + start_ns_ + r.time_ns;
     if (json_) {
         // A reader of the stream sees each object as it is made.
         json(r, wall);
@@ -68,7 +68,7 @@ void reporter::print(const line_report &r)
     }
 }
 
-void reporter::text(const line_report &r, long long wall_ns)
+void reporter::text(const line_report &r, nanos wall_ns)
 {
     long long ms = 0;
     const tm local = local_time(wall_ns, ms);
@@ -81,7 +81,7 @@ void reporter::text(const line_report &r, long long wall_ns)
     fputc('\n', to_);
 }
 
-void reporter::json(const line_report &r, long long wall_ns)
+void reporter::json(const line_report &r, nanos wall_ns)
 {
     long long ms = 0;
     const tm local = local_time(wall_ns, ms);

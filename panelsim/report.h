@@ -35,7 +35,7 @@ class reporter
   public:
     // start_ns: the panel's start, on the monotonic clock; reports' times
     // count from it.
-    reporter(std::FILE *to, bool json, long long start_ns);
+    reporter(std::FILE *to, bool json, nanos start_ns);
 
     void print(const line_report &r);
     void summary();
@@ -43,13 +43,13 @@ class reporter
     [[nodiscard]] bool flagged() const { return flagged_ > 0; }
 
   private:
-    void text(const line_report &r, long long wall_ns);
-    void json(const line_report &r, long long wall_ns);
+    void text(const line_report &r, nanos wall_ns);
+    void json(const line_report &r, nanos wall_ns);
 
     std::FILE *to_;
     bool json_;
-    long long wall_offset_; // wall clock minus monotonic, at the start
-    long long start_ns_;
+    nanos wall_offset_; // wall clock minus monotonic, at the start
+    nanos start_ns_;
     std::size_t frames_ = 0;
     std::size_t flagged_ = 0;
 };

@@ -26,7 +26,7 @@
 #ifndef TTY_ABI_H
 #define TTY_ABI_H
 
-#include "frames.h"
+#include "settings.h"
 
 #include <cstddef>
 #include <span>

@@ -9,16 +9,15 @@
 namespace
 {
 
-constexpr long long NS_PER_S = 1'000'000'000;
 constexpr long MAX_BAUD = 10'000'000;
 
 // Time of the edge that starts bit `bit` of a character starting at
 // start_ns, in units, rounded to nearest (halves up): exact integer
 // arithmetic on start_ns + bit * 1e9 / baud.
-long long edge_unit(long long start_ns, int bit, long baud)
+nanos edge_unit(nanos start_ns, int bit, long baud)
 {
-    long long whole = start_ns / VCD_UNIT_NS;
-    long long rest = start_ns % VCD_UNIT_NS;
+    nanos whole = start_ns / VCD_UNIT_NS;
+    nanos rest = start_ns % VCD_UNIT_NS;
     if (rest < 0) {
         rest += VCD_UNIT_NS;
         --whole;
@@ -109,7 +108,7 @@ void vcd_writer::change(long long unit, int level)
     level_ = level;
 }
 
-void vcd_writer::byte(std::uint8_t value, long long start_ns, const wire_format &f)
+void vcd_writer::byte(std::uint8_t value, nanos start_ns, const wire_format &f)
 {
     if (file_ == nullptr || !valid_format(f))
         return;
@@ -129,21 +128,21 @@ void vcd_writer::byte(std::uint8_t value, long long start_ns, const wire_format 
     end_ = std::max(end_, edge_unit(start_ns, nbits, f.baud));
 }
 
-void vcd_writer::low(long long start_ns, long long end_ns)
+void vcd_writer::low(nanos start_ns, nanos end_ns)
 {
     if (file_ == nullptr)
         return;
-    const long long end = edge_unit(end_ns, 0, 1);
+    const nanos end = edge_unit(end_ns, 0, 1);
     change(edge_unit(start_ns, 0, 1), 0);
     change(end, 1);
     end_ = std::max(end_, end);
 }
 
-bool vcd_writer::close(long long end_ns)
+bool vcd_writer::close(nanos end_ns)
 {
     if (file_ == nullptr)
         return true;
-    const long long end = std::max({edge_unit(end_ns, 0, 1), end_, last_});
+    const nanos end = std::max({edge_unit(end_ns, 0, 1), end_, last_});
     if (std::fprintf(file_, "#%lld\n", end) < 0 && write_errno_ == 0)
         write_errno_ = errno != 0 ? errno : EIO;
     const bool closed = std::fclose(file_) == 0;

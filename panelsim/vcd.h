@@ -19,11 +19,13 @@
 #ifndef VCD_H
 #define VCD_H
 
+#include "clock.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-inline constexpr long long VCD_UNIT_NS = 100;
+inline constexpr nanos VCD_UNIT_NS = 100;
 
 // One character's framing on the wire.
 struct wire_format {
@@ -58,16 +60,16 @@ class vcd_writer
     // order of start time, and a character never starts before the previous
     // one ended. Nothing is written while no dump is open or when f is not
     // valid_format().
-    void byte(std::uint8_t value, long long start_ns, const wire_format &f);
+    void byte(std::uint8_t value, nanos start_ns, const wire_format &f);
 
     // The line held low from start_ns to end_ns: a break. Calls keep the
     // order of time, as for byte().
-    void low(long long start_ns, long long end_ns);
+    void low(nanos start_ns, nanos end_ns);
 
     // Ends the dump at end_ns, or at the end of the last stop bit if that is
     // later, and closes the file. false with errno set when the dump could
     // not be written whole.
-    bool close(long long end_ns);
+    bool close(nanos end_ns);
 
     [[nodiscard]] bool is_open() const { return file_ != nullptr; }
 
@@ -77,7 +79,7 @@ class vcd_writer
     std::FILE *file_ = nullptr;
     int level_ = 1;       // the line's level after the last change
     long long last_ = 0;  // time of the last change written, in units
-    long long end_ = 0;   // end of the last stop bit, in units
+    nanos end_ = 0;       // end of the last stop bit, in units
     int write_errno_ = 0; // first error while writing, 0 if none
 };
 

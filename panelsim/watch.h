@@ -26,7 +26,7 @@
 #define WATCH_H
 
 #include "filter.h"
-#include "frames.h"
+#include "settings.h"
 
 #include <cstdint>
 #include <string>

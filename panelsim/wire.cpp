@@ -15,7 +15,7 @@ std::size_t wire::room() const
     return options_.at_arrival ? SIZE_MAX : ring_.size() - count_;
 }
 
-long long wire::next_start() const
+nanos wire::next_start() const
 {
     if (x_char_)
         return std::max(free_at_, x_char_->arrived_ns);
@@ -24,7 +24,7 @@ long long wire::next_start() const
     return std::max(free_at_, ring_[head_].arrived_ns);
 }
 
-void wire::send(std::uint8_t value, unsigned oflag, long long start)
+void wire::send(std::uint8_t value, unsigned oflag, nanos start)
 {
     line_settings s = settings_;
     s.oflag = oflag;
@@ -36,18 +36,18 @@ void wire::send(std::uint8_t value, unsigned oflag, long long start)
     to_.sent({value, start, free_at_, s});
 }
 
-void wire::end_break(long long at)
+void wire::end_break(nanos at)
 {
     to_.broke({break_since_, at, lost_, settings_});
-    break_since_ = -1;
+    break_since_ = NEVER;
     break_until_ = NEVER;
     lost_ = 0;
 }
 
-void wire::advance(long long now_ns)
+void wire::advance(nanos now_ns)
 {
     for (;;) {
-        const long long start = next_start();
+        const nanos start = next_start();
         if (breaking() && break_until_ <= now_ns && break_until_ <= start) {
             end_break(break_until_);
             continue;
@@ -67,7 +67,7 @@ void wire::advance(long long now_ns)
     }
 }
 
-std::size_t wire::take(std::span<const std::uint8_t> bytes, long long now_ns)
+std::size_t wire::take(std::span<const std::uint8_t> bytes, nanos now_ns)
 {
     advance(now_ns);
     if (options_.at_arrival) {
@@ -89,13 +89,13 @@ std::size_t wire::take(std::span<const std::uint8_t> bytes, long long now_ns)
     return taken;
 }
 
-void wire::change(const line_settings &s, long long now_ns)
+void wire::change(const line_settings &s, nanos now_ns)
 {
     advance(now_ns);
     settings_ = s;
 }
 
-std::size_t wire::discard(long long now_ns)
+std::size_t wire::discard(nanos now_ns)
 {
     advance(now_ns);
     const std::size_t dropped = count_;
@@ -104,13 +104,13 @@ std::size_t wire::discard(long long now_ns)
     return dropped;
 }
 
-void wire::suspend(long long now_ns)
+void wire::suspend(nanos now_ns)
 {
     advance(now_ns);
     suspended_ = true;
 }
 
-void wire::resume(long long now_ns)
+void wire::resume(nanos now_ns)
 {
     advance(now_ns);
     if (!suspended_)
@@ -120,14 +120,14 @@ void wire::resume(long long now_ns)
     advance(now_ns);
 }
 
-void wire::send_x(std::uint8_t c, long long now_ns)
+void wire::send_x(std::uint8_t c, nanos now_ns)
 {
     advance(now_ns);
     x_char_ = waiting{now_ns, settings_.oflag, c};
     advance(now_ns);
 }
 
-void wire::break_on(long long now_ns, long long length_ns)
+void wire::break_on(nanos now_ns, nanos length_ns)
 {
     advance(now_ns);
     if (!breaking()) {
@@ -148,42 +148,42 @@ void wire::break_on(long long now_ns, long long length_ns)
     advance(now_ns);
 }
 
-void wire::break_off(long long now_ns)
+void wire::break_off(nanos now_ns)
 {
     advance(now_ns);
     if (breaking())
         end_break(std::max(now_ns, break_since_));
 }
 
-long long wire::idle_at() const
+nanos wire::idle_at() const
 {
-    const long long char_ns = settings_.char_ns();
-    long long t = free_at_;
+    const nanos char_ns = settings_.char_ns();
+    nanos t = free_at_;
     if (x_char_)
         t = std::max(t, x_char_->arrived_ns) + char_ns;
     if (count_ > 0) {
         if (suspended_)
             return NEVER;
-        t = std::max(t, ring_[head_].arrived_ns) + static_cast<long long>(count_) * char_ns;
+        t = std::max(t, ring_[head_].arrived_ns) + static_cast<nanos>(count_) * char_ns;
     }
     return t;
 }
 
-long long wire::low_at() const
+nanos wire::low_at() const
 {
     if (count_ < WAKEUP_CHARS)
         return 0;
     if (suspended_)
         return NEVER;
-    const long long char_ns = settings_.char_ns();
-    long long first = free_at_;
+    const nanos char_ns = settings_.char_ns();
+    nanos first = free_at_;
     if (x_char_)
         first = std::max(first, x_char_->arrived_ns) + char_ns;
     first = std::max(first, ring_[head_].arrived_ns);
-    return first + static_cast<long long>(count_ - WAKEUP_CHARS) * char_ns;
+    return first + static_cast<nanos>(count_ - WAKEUP_CHARS) * char_ns;
 }
 
-long long wire::writable_at() const
+nanos wire::writable_at() const
 {
     if (writable())
         return 0;

@@ -62,7 +62,7 @@ class line_listener
   public:
     virtual void sent(const sent_byte &b) = 0;
     // The line went low for a break: what a receiver makes of its start.
-    virtual void went_low(long long start_ns, const line_settings &s) = 0;
+    virtual void went_low(nanos start_ns, const line_settings &s) = 0;
     // The break has ended.
     virtual void broke(const line_break &b) = 0;
 
@@ -80,19 +80,19 @@ class wire
   public:
     wire(const line_settings &initial, const wire_options &options, line_listener &to);
 
-    void advance(long long now_ns);
+    void advance(nanos now_ns);
     // Takes as many of bytes (already through output processing) as there
     // is room for; returns how many.
-    std::size_t take(std::span<const std::uint8_t> bytes, long long now_ns);
-    void change(const line_settings &s, long long now_ns);
+    std::size_t take(std::span<const std::uint8_t> bytes, nanos now_ns);
+    void change(const line_settings &s, nanos now_ns);
     // Returns how many bytes were dropped.
-    std::size_t discard(long long now_ns);
-    void suspend(long long now_ns);
-    void resume(long long now_ns);
-    void send_x(std::uint8_t c, long long now_ns);
+    std::size_t discard(nanos now_ns);
+    void suspend(nanos now_ns);
+    void resume(nanos now_ns);
+    void send_x(std::uint8_t c, nanos now_ns);
     // A break asked for at now_ns, for length_ns or until break_off.
-    void break_on(long long now_ns, long long length_ns = NEVER);
-    void break_off(long long now_ns);
+    void break_on(nanos now_ns, nanos length_ns = NEVER);
+    void break_off(nanos now_ns);
 
     [[nodiscard]] std::size_t room() const;
     // Bytes waiting to be sent, not counting the one on the wire (TIOCOUTQ).
@@ -100,27 +100,27 @@ class wire
     // Whether poll would report the line writable (the write lock aside).
     [[nodiscard]] bool writable() const { return count_ < WAKEUP_CHARS && room() > 0; }
     [[nodiscard]] bool suspended() const { return suspended_; }
-    [[nodiscard]] bool breaking() const { return break_since_ >= 0; }
-    [[nodiscard]] long long break_until() const { return break_since_ >= 0 ? break_until_ : NEVER; }
-    [[nodiscard]] long long idle_at() const;
+    [[nodiscard]] bool breaking() const { return break_since_ != NEVER; }
+    [[nodiscard]] nanos break_until() const { return breaking() ? break_until_ : NEVER; }
+    [[nodiscard]] nanos idle_at() const;
     // When writable() will hold, if nothing else happens; 0 when it does now.
-    [[nodiscard]] long long writable_at() const;
+    [[nodiscard]] nanos writable_at() const;
     [[nodiscard]] const line_settings &settings() const { return settings_; }
 
   private:
     struct waiting {
-        long long arrived_ns;
+        nanos arrived_ns;
         unsigned oflag; // output processing as it was when written
         std::uint8_t value;
     };
 
     // When the next character may start, if one is ready: the
     // flow-control character, else the front of the queue.
-    [[nodiscard]] long long next_start() const;
+    [[nodiscard]] nanos next_start() const;
     // When fewer than WAKEUP_CHARS bytes will be waiting.
-    [[nodiscard]] long long low_at() const;
-    void send(std::uint8_t value, unsigned oflag, long long start);
-    void end_break(long long at);
+    [[nodiscard]] nanos low_at() const;
+    void send(std::uint8_t value, unsigned oflag, nanos start);
+    void end_break(nanos at);
 
     line_settings settings_;
     wire_options options_;
@@ -128,11 +128,11 @@ class wire
     std::vector<waiting> ring_;
     std::size_t head_ = 0;
     std::size_t count_ = 0;
-    long long free_at_ = 0; // when the last character's stop bit ends
+    nanos free_at_ = 0; // when the last character's stop bit ends
     bool suspended_ = false;
     std::optional<waiting> x_char_;
-    long long break_since_ = -1;
-    long long break_until_ = NEVER;
+    nanos break_since_ = NEVER;
+    nanos break_until_ = NEVER;
     std::size_t lost_ = 0;
 };
 

@@ -148,7 +148,7 @@ TEST_P(Bursts, AreCutIntoFrames)
     t.w.advance(end);
     EXPECT_TRUE(t.m.idle(end + FRAME_GAP_MS * NS_PER_MS - 1).empty());
     t.keep(t.m.idle(end + FRAME_GAP_MS * NS_PER_MS));
-    EXPECT_EQ(t.m.deadline_ns(), -1);
+    EXPECT_EQ(t.m.deadline_ns(), NEVER);
     ASSERT_EQ(t.got.size(), c.reports.size());
     for (std::size_t i = 0; i < t.got.size(); i++) {
         EXPECT_EQ(t.got[i].bytes.size(), c.reports[i].first) << i;
