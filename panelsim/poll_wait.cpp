@@ -28,33 +28,21 @@ constexpr short EXCEPT_SET = POLLPRI;
 constexpr short SET_EVENTS[3] = {POLLIN, POLLOUT, POLLPRI};
 constexpr short SET_READY[3] = {READ_SET, WRITE_SET, EXCEPT_SET};
 
-// Bit fd of a select set, in words of `word` bytes in this processor's order.
-std::size_t bit_byte(int fd, unsigned word)
+bool is_set(const std::vector<unsigned char> &set, int fd, const call_abi &abi)
 {
-    const std::size_t bits = std::size_t{word} * 8;
-    const std::size_t w = static_cast<std::size_t>(fd) / bits;
-    const std::size_t in_word = (static_cast<std::size_t>(fd) % bits) / 8;
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    return w * word + (word - 1 - in_word);
-#else
-    return w * word + in_word;
-#endif
-}
-
-bool is_set(const std::vector<unsigned char> &set, int fd, unsigned word)
-{
-    return (set[bit_byte(fd, word)] >> (fd % 8)) & 1U;
-}
-
-std::size_t set_bytes(std::size_t n, unsigned word)
-{
-    const std::size_t bits = std::size_t{word} * 8;
-    return (n + bits - 1) / bits * word;
+    const fd_bit bit = fd_set_bit(fd, abi.long_bytes, abi.order);
+    return (set[bit.byte] & bit.mask) != 0;
 }
 
 bool is_select(const line_call &call)
 {
     return call.wait.form == watched_call::select || call.wait.form == watched_call::pselect6;
+}
+
+interval_form time_form(const line_call &call)
+{
+    return call.wait.form == watched_call::select ? interval_form::timeval
+                                                  : interval_form::timespec;
 }
 
 } // namespace
@@ -129,10 +117,9 @@ bool held_wait::read_select(const line_call &call, dev_t line)
     if (n <= 0 || n > static_cast<long long>(MOST_DESCRIPTORS) || args[2] == 0)
         return false;
     bits_ = static_cast<std::size_t>(n);
-    const unsigned word = call.wait.abi.long_bytes;
     std::vector<unsigned char> sets[3];
     for (int s = 0; s < 3; s++) {
-        sets[s].assign(set_bytes(bits_, word), 0);
+        sets[s].assign(fd_set_bytes(bits_, call.wait.abi.long_bytes), 0);
         if (args[1 + s] != 0 &&
             read_memory(call.pid, args[1 + s], sets[s].data(), sets[s].size()) != 0)
             return false;
@@ -140,7 +127,7 @@ bool held_wait::read_select(const line_call &call, dev_t line)
     for (int fd = 0; fd < static_cast<int>(bits_); fd++) {
         short events = 0;
         for (int s = 0; s < 3; s++)
-            if (is_set(sets[s], fd, word))
+            if (is_set(sets[s], fd, call.wait.abi))
                 events = static_cast<short>(events | SET_EVENTS[s]);
         if (events != 0)
             add(call, line, fd, events);
@@ -164,8 +151,8 @@ bool held_wait::mask_refused(const line_call &call)
         unsigned char pack[16] = {};
         if (read_memory(call.pid, args[5], pack, std::size_t{2} * bytes) != 0)
             return true;
-        mask = abi_word(pack, bytes);
-        size = abi_word(pack + bytes, bytes);
+        mask = abi_word(pack, bytes, call.wait.abi.order);
+        size = abi_word(pack + bytes, bytes, call.wait.abi.order);
     }
     unsigned char set[KERNEL_SIGSET] = {};
     return mask != 0 &&
@@ -191,19 +178,13 @@ bool held_wait::read_time(const line_call &call, nanos now_ns)
         deadline_ = NEVER;
         return true;
     }
-    const unsigned bytes = call.wait.abi.time_bytes;
-    unsigned char t[16] = {};
-    if (read_memory(call.pid, at, t, std::size_t{2} * bytes) != 0)
+    unsigned char t[2 * sizeof(std::uint64_t)] = {};
+    if (read_memory(call.pid, at, t, std::size_t{2} * call.wait.abi.time_bytes) != 0)
         return false;
-    nanos sec = abi_signed(t, bytes);
-    nanos ns = abi_signed(t + bytes, bytes);
-    if (call.wait.form == watched_call::select) {
-        sec += ns / 1000000;
-        ns = ns % 1000000 * 1000;
-    }
-    if (sec < 0 || ns < 0 || ns >= NS_PER_S)
+    const auto interval = read_interval(t, time_form(call), call.wait.abi);
+    if (!interval)
         return false;
-    deadline_ = sec > (NEVER - now_ns) / NS_PER_S - 1 ? NEVER : now_ns + sec * NS_PER_S + ns;
+    deadline_ = *interval > NEVER - now_ns ? NEVER : now_ns + *interval;
     return true;
 }
 
@@ -285,14 +266,15 @@ int held_wait::write_poll(bool line_writable, long long &count)
 int held_wait::write_select(bool line_writable, long long &count)
 {
     const std::uint64_t *args = call_.wait.args;
-    const unsigned word = call_.wait.abi.long_bytes;
+    const call_abi &abi = call_.wait.abi;
     for (int s = 0; s < 3; s++) {
         if (args[1 + s] == 0)
             continue;
-        std::vector<unsigned char> set(set_bytes(bits_, word), 0);
+        std::vector<unsigned char> set(fd_set_bytes(bits_, abi.long_bytes), 0);
         for (const entry &e : entries_)
             if ((e.events & SET_EVENTS[s]) && (ready(e, line_writable) & SET_READY[s])) {
-                set[bit_byte(e.fd, word)] |= static_cast<unsigned char>(1U << (e.fd % 8));
+                const fd_bit bit = fd_set_bit(e.fd, abi.long_bytes, abi.order);
+                set[bit.byte] |= bit.mask;
                 count++;
             }
         if (const int err = write_memory(call_.pid, args[1 + s], set.data(), set.size()))
@@ -309,11 +291,8 @@ int held_wait::write_time(nanos now_ns)
         return 0;
     const std::uint64_t at =
         call_.wait.form == watched_call::ppoll ? call_.wait.args[2] : call_.wait.args[4];
-    const nanos left = std::max(0LL, deadline_ - now_ns);
-    const unsigned bytes = call_.wait.abi.time_bytes;
-    const nanos part = left % NS_PER_S;
-    unsigned char t[16] = {};
-    put_abi_word(t, bytes, left / NS_PER_S);
-    put_abi_word(t + bytes, bytes, call_.wait.form == watched_call::select ? part / 1000 : part);
-    return write_memory(call_.pid, at, t, std::size_t{2} * bytes);
+    unsigned char t[2 * sizeof(std::uint64_t)] = {};
+    const std::size_t n =
+        write_interval(t, std::max(0LL, deadline_ - now_ns), time_form(call_), call_.wait.abi);
+    return write_memory(call_.pid, at, t, n);
 }

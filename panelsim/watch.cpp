@@ -18,7 +18,6 @@
 namespace
 {
 
-constexpr std::size_t IOV_LIMIT = 1024;
 constexpr unsigned CLOSE_RANGE_CLOEXEC_ONLY = 1U << 2;
 
 // The most a single read or write moves (MAX_RW_COUNT): the rest of a
@@ -29,44 +28,21 @@ std::size_t most_per_call()
     return static_cast<std::size_t>(INT_MAX) & ~(page - 1);
 }
 
-// Whether size bytes from addr may be user memory, as the kernel checks
-// before it copies anything: not past the end of the address space, nor in
-// its upper half, which belongs to the kernel on every Linux processor. (Its
-// exact bound lies lower; a buffer between the two is found unmapped.)
-bool user_range(std::uint64_t addr, std::uint64_t size, const call_abi &abi)
-{
-    const std::uint64_t top =
-        abi.pointer_bytes == 4 ? std::uint64_t{1} << 32 : std::uint64_t{1} << 63;
-    return addr <= top && size <= top - addr;
-}
-
 // The buffers of a writev, as the kernel takes them: false where it
 // refuses the call (a count above IOV_MAX or a length below 0: EINVAL; an
 // array or a buffer out of reach: EFAULT) or has nothing to send (it then
 // returns 0 without the terminal). The total is cut to most_per_call().
-bool io_vectors(pid_t pid, const call_abi &abi, const std::uint64_t *args,
-                std::vector<segment> &data)
+bool read_io_vectors(pid_t pid, const call_abi &abi, const std::uint64_t *args,
+                     std::vector<segment> &data)
 {
     const auto count = static_cast<std::uint32_t>(args[2]); // an unsigned int
     if (count == 0 || count > IOV_LIMIT)
         return false;
-    // Each an address and a length, an ABI pointer wide.
-    const unsigned w = abi.pointer_bytes;
-    std::vector<unsigned char> iov(std::size_t{count} * 2 * w);
+    std::vector<unsigned char> iov(std::size_t{count} * 2 * abi.pointer_bytes);
     if (read_memory(pid, args[1], iov.data(), iov.size()) != 0)
         return false;
-    std::size_t total = 0;
-    for (std::size_t i = 0; i < count; i++) {
-        const unsigned char *at = iov.data() + i * 2 * w;
-        const std::uint64_t base = abi_word(at, w);
-        if (abi_signed(at + w, w) < 0 || !user_range(base, abi_word(at + w, w), abi))
-            return false;
-        const auto len = static_cast<std::size_t>(
-            std::min<std::uint64_t>(abi_word(at + w, w), most_per_call() - total));
-        data.push_back({base, len});
-        total += len;
-    }
-    return total > 0;
+    data = io_vectors(iov, abi, most_per_call());
+    return std::any_of(data.begin(), data.end(), [](const segment &s) { return s.size > 0; });
 }
 
 std::string cannot_read(pid_t pid, const char *what, int err)
@@ -267,7 +243,7 @@ void line_watch::write_call(line_call &call, const call_abi &abi, const std::uin
             return;
         data.push_back(
             {args[1], static_cast<std::size_t>(std::min<std::uint64_t>(size, most_per_call()))});
-    } else if (!io_vectors(call.pid, abi, args, data)) {
+    } else if (!read_io_vectors(call.pid, abi, args, data)) {
         return;
     }
     call.data = std::move(data);

@@ -25,19 +25,13 @@
 #ifndef WATCH_H
 #define WATCH_H
 
-#include "filter.h"
+#include "abi.h"
 #include "settings.h"
 
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
 #include <vector>
-
-// A stretch of a program's memory.
-struct segment {
-    std::uint64_t addr = 0;
-    std::size_t size = 0;
-};
 
 // A poll or select, as its arguments came: whether it concerns the line is
 // seen when its descriptor sets are read.
