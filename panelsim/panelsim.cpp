@@ -7,7 +7,7 @@
 #include "clock.h"
 #include "launch.h"
 #include "options.h"
-#include "panel.h"
+#include "port.h"
 #include "procs.h"
 #include "pty_line.h"
 #include "report.h"
@@ -115,52 +115,75 @@ bool reader_gone(const pollfd &out)
     return (out.revents & POLLERR) != 0;
 }
 
-void on_call(panel &p, line_watch &watch)
+// The panel's parts for one run, and its clock. The loop reads the time once
+// a turn and gives it to each part.
+struct panel_run {
+    const pty_line &line;
+    line_watch &watch;
+    port &uart;
+    verdicts &out;
+    nanos start_ns;
+
+    [[nodiscard]] nanos now() const { return clock_ns(CLOCK_MONOTONIC) - start_ns; }
+    // How long the loop may sleep: until the port or the verdicts have
+    // something due; NEVER when nothing is.
+    [[nodiscard]] nanos until_due(nanos t) const
+    {
+        const nanos due = std::min(uart.next_due(t), std::max(out.next_due(), t));
+        return due == NEVER ? NEVER : due - t;
+    }
+};
+
+void on_call(panel_run &run)
 {
+    const nanos t = run.now();
     line_call call;
-    if (!watch.receive(call, p.settings(), p.closing()))
-        watch.stop();
-    else if (call.id != 0)
-        p.handle(call);
+    if (!run.watch.receive(call, run.uart.view(t)))
+        run.watch.stop();
+    else if (call.who.id != 0)
+        run.uart.handle(std::move(call), t);
 }
 
 // Watches the line until the command and every process it started have
 // ended (or, without one, until we are interrupted); prints every report and
 // the summary.
-void watch_line(panel &p, line_watch &watch, const pty_line &line, run_state &r, int sigfd)
+void watch_line(panel_run &run, run_state &r, int sigfd)
 {
     struct stat st {
     };
     const bool piped =
         fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
     while (!r.done) {
-        p.release();
+        const nanos t = run.now();
+        run.uart.release_due(t);
+        run.out.quiet(t);
         // Reports come out whenever the panel has nothing else to do.
         if (fflush(stdout) != 0 && errno == EPIPE)
             end_by_force(r, SIGPIPE);
-        const nanos wait = p.next_due();
-        std::vector<pollfd> fds = {{p.has_room() ? line.master() : -1, POLLIN, 0},
+        const nanos wait = run.until_due(t);
+        std::vector<pollfd> fds = {{run.uart.has_room() ? run.line.master() : -1, POLLIN, 0},
                                    {sigfd, POLLIN, 0},
-                                   {watch.fd(), POLLIN, 0},
+                                   {run.watch.fd(), POLLIN, 0},
                                    {piped ? STDOUT_FILENO : -1, 0, 0}};
-        p.waited_on(fds);
+        run.uart.waited_on(fds);
         const timespec timeout = to_timespec(wait);
         if (r.done ||
             (ppoll(fds.data(), fds.size(), wait == NEVER ? nullptr : &timeout, nullptr) < 0 &&
              errno != EINTR))
             break;
         if (fds[2].revents & POLLIN)
-            on_call(p, watch);
+            on_call(run);
         else if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))
-            watch.stop();
+            run.watch.stop();
         if (fds[0].revents & POLLIN)
-            p.take_in();
+            run.uart.take_in(run.now());
         if (fds[1].revents & POLLIN)
             on_signal(r, sigfd);
         if (reader_gone(fds[3]))
             end_by_force(r, SIGPIPE);
     }
-    p.finish(r.forced);
+    run.uart.end_run(r.forced, run.now());
+    run.out.close(run.now());
 }
 
 // Starts the command, under the watch; returns its pid, or -1 with status set.
@@ -306,8 +329,10 @@ int main(int argc, char *argv[])
     fflush(notices);
     const nanos start_ns = clock_ns(CLOCK_MONOTONIC);
     reporter out(stdout, o.json, start_ns);
-    panel p(line, watch, out, vcd, {{o.buffer, o.at_arrival}, watch.fd() < 0, start_ns});
-    watch_line(p, watch, line, r, sigfd);
+    verdicts judged(out, vcd);
+    port uart(line, watch, judged, {{o.buffer, o.at_arrival}, watch.fd() < 0});
+    panel_run run{line, watch, uart, judged, start_ns};
+    watch_line(run, r, sigfd);
     // The link goes now: a panel that ends by a signal runs no destructor.
     line.unlink();
     return outcome(r, out);

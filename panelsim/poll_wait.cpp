@@ -34,24 +34,23 @@ bool is_set(const std::vector<unsigned char> &set, int fd, const call_abi &abi)
     return (set[bit.byte] & bit.mask) != 0;
 }
 
-bool is_select(const line_call &call)
+bool is_select(const wait_request &req)
 {
-    return call.wait.form == watched_call::select || call.wait.form == watched_call::pselect6;
+    return req.form == watched_call::select || req.form == watched_call::pselect6;
 }
 
-interval_form time_form(const line_call &call)
+interval_form time_form(const wait_request &req)
 {
-    return call.wait.form == watched_call::select ? interval_form::timeval
-                                                  : interval_form::timespec;
+    return req.form == watched_call::select ? interval_form::timeval : interval_form::timespec;
 }
 
 } // namespace
 
-std::optional<held_wait> held_wait::examine(const line_call &call, dev_t line, nanos now_ns)
+std::optional<held_wait> held_wait::examine(const wait_request &req, dev_t line, nanos now_ns)
 {
     held_wait w;
-    w.call_ = call;
-    if (!w.read_sets(call, line) || !w.read_time(call, now_ns))
+    w.req_ = req;
+    if (!w.read_sets(req, line) || !w.read_time(req, now_ns))
         return std::nullopt;
     return w;
 }
@@ -61,7 +60,7 @@ void held_wait::watch_others()
     for (entry &e : entries_) {
         if (e.line || e.closed || e.fd < 0 || e.other >= 0)
             continue;
-        const int dup = dup_fd(call_.pid, e.fd);
+        const int dup = dup_fd(req_.pid, e.fd);
         if (dup < 0)
             continue;
         e.other = static_cast<int>(others_.size());
@@ -69,37 +68,37 @@ void held_wait::watch_others()
     }
 }
 
-bool held_wait::read_sets(const line_call &call, dev_t line)
+bool held_wait::read_sets(const wait_request &req, dev_t line)
 {
     asks_ = false;
-    return (is_select(call) ? read_select(call, line) : read_poll(call, line)) && asks_;
+    return (is_select(req) ? read_select(req, line) : read_poll(req, line)) && asks_;
 }
 
-void held_wait::add(const line_call &call, dev_t line, int fd, short events)
+void held_wait::add(const wait_request &req, dev_t line, int fd, short events)
 {
-    const bool is = fd >= 0 && is_line(call.pid, fd, line) == tell::yes;
+    const bool is = fd >= 0 && is_line(req.pid, fd, line) == tell::yes;
     asks_ = asks_ || (is && (events & ASK_OUTPUT) != 0);
     // A descriptor that is not open is answered at once; a negative one is
     // passed over.
-    const bool closed = !is && fd >= 0 && is_open(call.pid, fd) == tell::no;
+    const bool closed = !is && fd >= 0 && is_open(req.pid, fd) == tell::no;
     entries_.push_back({fd, events, is, closed});
 }
 
 // poll and ppoll: the kernel refuses more descriptors than the program may
 // open (EINVAL), and an array it cannot read (EFAULT).
-bool held_wait::read_poll(const line_call &call, dev_t line)
+bool held_wait::read_poll(const wait_request &req, dev_t line)
 {
-    const std::uint64_t *args = call.wait.args;
+    const std::uint64_t *args = req.args;
     const std::uint32_t n = static_cast<std::uint32_t>(args[1]); // an unsigned int
-    const long long limit = open_file_limit(call.pid);
+    const long long limit = open_file_limit(req.pid);
     // Bounded before it narrows to a 32-bit panel's size_t.
     if (n == 0 || n > MOST_DESCRIPTORS || (limit >= 0 && n > limit))
         return false;
     std::vector<pollfd> fds(n);
-    if (read_memory(call.pid, args[0], fds.data(), n * sizeof(pollfd)) != 0)
+    if (read_memory(req.pid, args[0], fds.data(), n * sizeof(pollfd)) != 0)
         return false;
     for (const pollfd &p : fds)
-        add(call, line, p.fd, p.events);
+        add(req, line, p.fd, p.events);
     return true;
 }
 
@@ -107,11 +106,11 @@ bool held_wait::read_poll(const line_call &call, dev_t line)
 // cannot read (EFAULT) and a descriptor in them that is not open (EBADF). It
 // looks no further than its table of descriptors reaches: what lies beyond
 // is neither checked nor written back.
-bool held_wait::read_select(const line_call &call, dev_t line)
+bool held_wait::read_select(const wait_request &req, dev_t line)
 {
-    const std::uint64_t *args = call.wait.args;
+    const std::uint64_t *args = req.args;
     long long n = static_cast<std::int32_t>(args[0]); // an int
-    const long long table = fd_table_size(call.pid);
+    const long long table = fd_table_size(req.pid);
     if (table >= 0)
         n = std::min(n, table);
     if (n <= 0 || n > static_cast<long long>(MOST_DESCRIPTORS) || args[2] == 0)
@@ -119,69 +118,69 @@ bool held_wait::read_select(const line_call &call, dev_t line)
     bits_ = static_cast<std::size_t>(n);
     std::vector<unsigned char> sets[3];
     for (int s = 0; s < 3; s++) {
-        sets[s].assign(fd_set_bytes(bits_, call.wait.abi.long_bytes), 0);
+        sets[s].assign(fd_set_bytes(bits_, req.abi.long_bytes), 0);
         if (args[1 + s] != 0 &&
-            read_memory(call.pid, args[1 + s], sets[s].data(), sets[s].size()) != 0)
+            read_memory(req.pid, args[1 + s], sets[s].data(), sets[s].size()) != 0)
             return false;
     }
     for (int fd = 0; fd < static_cast<int>(bits_); fd++) {
         short events = 0;
         for (int s = 0; s < 3; s++)
-            if (is_set(sets[s], fd, call.wait.abi))
+            if (is_set(sets[s], fd, req.abi))
                 events = static_cast<short>(events | SET_EVENTS[s]);
         if (events != 0)
-            add(call, line, fd, events);
+            add(req, line, fd, events);
     }
     return std::none_of(entries_.begin(), entries_.end(), [](const entry &e) { return e.closed; });
 }
 
 // A signal mask given to ppoll or pselect6 that the kernel refuses: of
 // another size than its own (EINVAL), or where it cannot be read (EFAULT).
-bool held_wait::mask_refused(const line_call &call)
+bool held_wait::mask_refused(const wait_request &req)
 {
-    const std::uint64_t *args = call.wait.args;
-    const unsigned bytes = call.wait.abi.pointer_bytes;
+    const std::uint64_t *args = req.args;
+    const unsigned bytes = req.abi.pointer_bytes;
     std::uint64_t mask = 0;
     std::uint64_t size = 0;
-    if (call.wait.form == watched_call::ppoll) {
+    if (req.form == watched_call::ppoll) {
         mask = args[3];
         size = args[4];
-    } else if (call.wait.form == watched_call::pselect6 && args[5] != 0) {
+    } else if (req.form == watched_call::pselect6 && args[5] != 0) {
         // A pointer to the mask and its size, each a word of the ABI.
         unsigned char pack[16] = {};
-        if (read_memory(call.pid, args[5], pack, std::size_t{2} * bytes) != 0)
+        if (read_memory(req.pid, args[5], pack, std::size_t{2} * bytes) != 0)
             return true;
-        mask = abi_word(pack, bytes, call.wait.abi.order);
-        size = abi_word(pack + bytes, bytes, call.wait.abi.order);
+        mask = abi_word(pack, bytes, req.abi.order);
+        size = abi_word(pack + bytes, bytes, req.abi.order);
     }
     unsigned char set[KERNEL_SIGSET] = {};
     return mask != 0 &&
-           (size != KERNEL_SIGSET || read_memory(call.pid, mask, set, KERNEL_SIGSET) != 0);
+           (size != KERNEL_SIGSET || read_memory(req.pid, mask, set, KERNEL_SIGSET) != 0);
 }
 
 // Where the time limit is, and in what form: poll's milliseconds, select's
 // timeval, or the timespec of ppoll and pselect6. The kernel refuses a time
 // it cannot read (EFAULT) and one before now or with a part of a second out
 // of range (EINVAL); select's microseconds may run over a second.
-bool held_wait::read_time(const line_call &call, nanos now_ns)
+bool held_wait::read_time(const wait_request &req, nanos now_ns)
 {
-    const std::uint64_t *args = call.wait.args;
-    if (call.wait.form == watched_call::poll) {
+    const std::uint64_t *args = req.args;
+    if (req.form == watched_call::poll) {
         const int ms = static_cast<int>(args[2]);
         deadline_ = ms < 0 ? NEVER : now_ns + ms * NS_PER_MS;
         return true;
     }
-    if (mask_refused(call))
+    if (mask_refused(req))
         return false;
-    const std::uint64_t at = call.wait.form == watched_call::ppoll ? args[2] : args[4];
+    const std::uint64_t at = req.form == watched_call::ppoll ? args[2] : args[4];
     if (at == 0) {
         deadline_ = NEVER;
         return true;
     }
     unsigned char t[2 * sizeof(std::uint64_t)] = {};
-    if (read_memory(call.pid, at, t, std::size_t{2} * call.wait.abi.time_bytes) != 0)
+    if (read_memory(req.pid, at, t, std::size_t{2} * req.abi.time_bytes) != 0)
         return false;
-    const auto interval = read_interval(t, time_form(call), call.wait.abi);
+    const auto interval = read_interval(t, time_form(req), req.abi);
     if (!interval)
         return false;
     deadline_ = *interval > NEVER - now_ns ? NEVER : now_ns + *interval;
@@ -189,8 +188,8 @@ bool held_wait::read_time(const line_call &call, nanos now_ns)
 }
 
 held_wait::held_wait(held_wait &&other) noexcept
-    : call_(std::move(other.call_)), entries_(std::move(other.entries_)),
-      others_(std::move(other.others_)), deadline_(other.deadline_), bits_(other.bits_)
+    : req_(other.req_), entries_(std::move(other.entries_)), others_(std::move(other.others_)),
+      deadline_(other.deadline_), bits_(other.bits_)
 {
     other.others_.clear();
 }
@@ -199,7 +198,7 @@ held_wait &held_wait::operator=(held_wait &&other) noexcept
 {
     if (this != &other) {
         close_others();
-        call_ = std::move(other.call_);
+        req_ = other.req_;
         entries_ = std::move(other.entries_);
         others_ = std::move(other.others_);
         deadline_ = other.deadline_;
@@ -239,12 +238,12 @@ short held_wait::ready(const entry &e, bool line_writable) const
     return others_[static_cast<std::size_t>(e.other)].revents;
 }
 
-nanos held_wait::finish(bool line_writable, nanos now_ns, int &err)
+nanos held_wait::write_outcome(bool line_writable, nanos now_ns, int &err)
 {
     if (!others_.empty())
         (void)poll(others_.data(), others_.size(), 0);
     long long count = 0;
-    err = is_select(call_) ? write_select(line_writable, count) : write_poll(line_writable, count);
+    err = is_select(req_) ? write_select(line_writable, count) : write_poll(line_writable, count);
     if (err == 0)
         err = write_time(now_ns);
     return err == 0 ? count : -1;
@@ -260,13 +259,13 @@ int held_wait::write_poll(bool line_writable, long long &count)
         out.push_back({e.fd, e.events, r});
         count += r != 0 ? 1 : 0;
     }
-    return write_memory(call_.pid, call_.wait.args[0], out.data(), out.size() * sizeof(pollfd));
+    return write_memory(req_.pid, req_.args[0], out.data(), out.size() * sizeof(pollfd));
 }
 
 int held_wait::write_select(bool line_writable, long long &count)
 {
-    const std::uint64_t *args = call_.wait.args;
-    const call_abi &abi = call_.wait.abi;
+    const std::uint64_t *args = req_.args;
+    const call_abi &abi = req_.abi;
     for (int s = 0; s < 3; s++) {
         if (args[1 + s] == 0)
             continue;
@@ -277,7 +276,7 @@ int held_wait::write_select(bool line_writable, long long &count)
                 set[bit.byte] |= bit.mask;
                 count++;
             }
-        if (const int err = write_memory(call_.pid, args[1 + s], set.data(), set.size()))
+        if (const int err = write_memory(req_.pid, args[1 + s], set.data(), set.size()))
             return err;
     }
     return 0;
@@ -287,12 +286,11 @@ int held_wait::write_select(bool line_writable, long long &count)
 // limit was.
 int held_wait::write_time(nanos now_ns)
 {
-    if (call_.wait.form == watched_call::poll || deadline_ == NEVER)
+    if (req_.form == watched_call::poll || deadline_ == NEVER)
         return 0;
-    const std::uint64_t at =
-        call_.wait.form == watched_call::ppoll ? call_.wait.args[2] : call_.wait.args[4];
+    const std::uint64_t at = req_.form == watched_call::ppoll ? req_.args[2] : req_.args[4];
     unsigned char t[2 * sizeof(std::uint64_t)] = {};
     const std::size_t n =
-        write_interval(t, std::max(0LL, deadline_ - now_ns), time_form(call_), call_.wait.abi);
-    return write_memory(call_.pid, at, t, n);
+        write_interval(t, std::max(0LL, deadline_ - now_ns), time_form(req_), req_.abi);
+    return write_memory(req_.pid, at, t, n);
 }

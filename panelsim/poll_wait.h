@@ -20,15 +20,28 @@
 //
 // held_wait::examine  whether a call asks the line for output: its held form
 // held_wait::watch_others  takes duplicates of the program's other descriptors
-// held_wait::finish   writes the outcome into the program; the call's value
+// held_wait::write_outcome  writes the outcome into the program; the call's value
 #ifndef POLL_WAIT_H
 #define POLL_WAIT_H
 
-#include "watch.h"
+#include "abi.h"
+#include "clock.h"
+
+#include <cstdint>
+#include <sys/types.h>
 
 #include <optional>
 #include <poll.h>
 #include <vector>
+
+// A poll or select as the program made it: whether it concerns the line
+// is seen when its descriptor sets are read.
+struct wait_request {
+    pid_t pid = 0;
+    watched_call form = watched_call::poll; // poll, ppoll, select or pselect6
+    std::uint64_t args[6] = {};
+    call_abi abi{};
+};
 
 class held_wait
 {
@@ -36,7 +49,7 @@ class held_wait
     // Reads the call's descriptor sets and time limit; nullopt when the line
     // is not among the descriptors asked whether they take output. now is
     // the time the call was made, on the panel's clock.
-    [[nodiscard]] static std::optional<held_wait> examine(const line_call &call, dev_t line,
+    [[nodiscard]] static std::optional<held_wait> examine(const wait_request &req, dev_t line,
                                                           nanos now_ns);
 
     held_wait(held_wait &&other) noexcept;
@@ -48,13 +61,12 @@ class held_wait
     // Takes duplicates of the program's other descriptors, to see them from here.
     void watch_others();
     [[nodiscard]] const std::vector<pollfd> &others() const { return others_; }
-    [[nodiscard]] const line_call &call() const { return call_; }
     // When the call's time is up; NEVER when it waits for ever.
     [[nodiscard]] nanos deadline() const { return deadline_; }
     [[nodiscard]] bool others_ready();
     // Writes the outcome into the program; returns the call's value, or -1
     // with err set.
-    nanos finish(bool line_writable, nanos now_ns, int &err);
+    nanos write_outcome(bool line_writable, nanos now_ns, int &err);
 
   private:
     struct entry {
@@ -66,19 +78,19 @@ class held_wait
     };
 
     held_wait() = default;
-    bool read_sets(const line_call &call, dev_t line);
-    bool read_poll(const line_call &call, dev_t line);
-    bool read_select(const line_call &call, dev_t line);
-    void add(const line_call &call, dev_t line, int fd, short events);
-    [[nodiscard]] static bool mask_refused(const line_call &call);
-    bool read_time(const line_call &call, nanos now_ns);
+    bool read_sets(const wait_request &req, dev_t line);
+    bool read_poll(const wait_request &req, dev_t line);
+    bool read_select(const wait_request &req, dev_t line);
+    void add(const wait_request &req, dev_t line, int fd, short events);
+    [[nodiscard]] static bool mask_refused(const wait_request &req);
+    bool read_time(const wait_request &req, nanos now_ns);
     [[nodiscard]] short ready(const entry &e, bool line_writable) const;
     int write_poll(bool line_writable, long long &count);
     int write_select(bool line_writable, long long &count);
     int write_time(nanos now_ns);
     void close_others();
 
-    line_call call_;
+    wait_request req_;
     std::vector<entry> entries_;
     std::vector<pollfd> others_;
     nanos deadline_ = 0;

@@ -12,6 +12,7 @@
 #include <sys/ioctl.h>
 #include <type_traits>
 
+static_assert(sizeof(termios) <= LARGEST_RECORD && sizeof(termio) <= LARGEST_RECORD);
 static_assert(TCOFLUSH == TTY_OUTPUT_QUEUE && TCIOFLUSH == TTY_BOTH_QUEUES);
 static_assert(TCOOFF == TTY_OOFF && TCOON == TTY_OON && TCIOFF == TTY_IOFF && TCION == TTY_ION);
 
@@ -144,6 +145,8 @@ constexpr unsigned GET = TCGETS2;
 using kernel_termios = termios; // carries the speeds itself
 constexpr unsigned GET = TCGETS;
 #endif
+
+static_assert(sizeof(kernel_termios) <= LARGEST_RECORD);
 
 settings_request request_of(const kernel_termios &t)
 {

@@ -82,6 +82,9 @@ extern const std::span<const tty_request> TTY_REQUESTS;
 [[nodiscard]] std::size_t report_settings(int fd, unsigned number, const line_settings &asked,
                                           unsigned char *record);
 
+// Room for the largest record a settings request carries, in every layout.
+inline constexpr std::size_t LARGEST_RECORD = 128;
+
 // The argument values of TCFLSH and TCXONC, as the kernel numbers them.
 inline constexpr long TTY_OUTPUT_QUEUE = 1; // TCOFLUSH
 inline constexpr long TTY_BOTH_QUEUES = 2;  // TCIOFLUSH

@@ -65,45 +65,42 @@ void line_watch::stop()
     fd_ = -1;
 }
 
-bool line_watch::valid(const line_call &call) const
+bool line_watch::valid(const call_id &who) const
 {
-    std::uint64_t id = call.id;
+    std::uint64_t id = who.id;
     return fd_ >= 0 && ioctl(fd_, SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0;
 }
 
-void line_watch::go_on(const line_call &call) const
+void line_watch::go_on(const call_id &who) const
 {
     seccomp_notif_resp resp{};
-    resp.id = call.id;
+    resp.id = who.id;
     resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
     (void)ioctl(fd_, SECCOMP_IOCTL_NOTIF_SEND, &resp);
 }
 
-void line_watch::answer(const line_call &call, long long value, int err) const
+void line_watch::answer(const call_id &who, long long value, int err) const
 {
     seccomp_notif_resp resp{};
-    resp.id = call.id;
+    resp.id = who.id;
     resp.val = err != 0 ? 0 : value;
     resp.error = err != 0 ? -err : 0;
     (void)ioctl(fd_, SECCOMP_IOCTL_NOTIF_SEND, &resp);
 }
 
-bool line_watch::receive(line_call &call, const line_settings &current, bool opens)
+bool line_watch::receive(line_call &call, const port_view &port)
 {
     seccomp_notif req{};
     if (ioctl(fd_, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
         return errno == EINTR || errno == ENOENT;
-    call = line_call{};
-    call.id = req.id;
-    call.pid = static_cast<pid_t>(req.pid);
+    call = line_call{{req.id, static_cast<pid_t>(req.pid)}, calls::passes{}};
     // A thread that makes a call has finished the one before it.
-    std::erase_if(closing_, [&](const closing_fd &c) { return c.tid == call.pid; });
+    std::erase_if(closing_, [&](const closing_fd &c) { return c.tid == call.who.pid; });
 
     if (!known_abi(req.data.arch)) {
-        call.kind = line_call::blind;
         char why[96];
         snprintf(why, sizeof why, "a program of another ABI (audit arch %#x) runs", req.data.arch);
-        call.why = why;
+        call.what = calls::blind{why};
         return true;
     }
     const auto abi = classify(req.data.arch, req.data.nr);
@@ -111,167 +108,179 @@ bool line_watch::receive(line_call &call, const line_settings &current, bool ope
         return true;
     std::uint64_t args[6];
     std::copy(std::begin(req.data.args), std::end(req.data.args), args);
-    switch (abi->call) {
+    call.what = decode(call.who, *abi, args, port);
+    // What was read belongs to a call that is still waiting, or to none.
+    if (!std::holds_alternative<calls::passes>(call.what) && !valid(call.who))
+        call.what = calls::gone{};
+    return true;
+}
+
+call_kind line_watch::decode(const call_id &who, const call_abi &abi, const std::uint64_t *args,
+                             const port_view &port)
+{
+    switch (abi.call) {
     case watched_call::ioctl:
-        ioctl_call(call, args, current);
-        break;
+        return ioctl_call(who, args, port.settings);
     case watched_call::write:
     case watched_call::writev:
-        write_call(call, *abi, args);
-        break;
+        return write_call(who, abi, args);
     case watched_call::open:
     case watched_call::openat:
     case watched_call::openat2:
     case watched_call::creat:
-        open_call(call, *abi, args, opens);
-        break;
+        return port.closing ? open_call(who, abi, args) : calls::passes{};
     case watched_call::poll:
     case watched_call::ppoll:
     case watched_call::select:
     case watched_call::pselect6:
-        call.kind = line_call::poll;
-        call.wait.form = abi->call;
-        std::copy(args, args + 6, call.wait.args);
-        call.wait.abi = *abi;
-        break;
+        return poll_call(who, abi, args, port);
     default:
-        close_call(call, *abi, args);
+        return close_call(who, abi, args);
     }
-    // What was read belongs to a call that is still waiting, or to none.
-    if (call.kind != line_call::other && !valid(call))
-        call.kind = line_call::gone;
-    return true;
 }
 
-void line_watch::ioctl_call(line_call &call, const std::uint64_t *args,
-                            const line_settings &current) const
+namespace
+{
+
+// The break tcsendbreak sends, and TCSBRKP with a length of 0.
+constexpr nanos SEND_BREAK_NS = 250 * NS_PER_MS;
+
+// A terminal request on a descriptor the panel cannot tell is the line:
+// a drain is waited for, a change of settings is flagged not seen.
+call_kind unseen_request(const call_id &who, const tty_request &r, const line_settings &current)
+{
+    if (record_size(r.op) > 0) {
+        line_settings s = current;
+        s.known = false;
+        return calls::set_settings{s, r.drain_first,
+                                   "cannot see which file process " + std::to_string(who.pid) +
+                                       " set the settings of (" + strerror(EACCES) + ")"};
+    }
+    if (r.op == tty_op::drain || r.drain_first)
+        return calls::drain{};
+    return calls::passes{};
+}
+
+// The settings a request's record asks for, read out of the program.
+call_kind settings_call(const call_id &who, const tty_request &r, std::uint64_t addr,
+                        const line_settings &current)
+{
+    unsigned char record[LARGEST_RECORD] = {};
+    const int err = read_memory(who.pid, addr, record, record_size(r.op));
+    // A request at a bad address fails in the kernel too: nothing changes.
+    if (err == EFAULT)
+        return calls::passes{};
+    if (err == 0)
+        return calls::set_settings{settings_from(r.op, record, current), r.drain_first, {}};
+    line_settings s = current;
+    s.known = false;
+    return calls::set_settings{s, r.drain_first, cannot_read(who.pid, "the settings", err)};
+}
+
+} // namespace
+
+call_kind line_watch::ioctl_call(const call_id &who, const std::uint64_t *args,
+                                 const line_settings &current) const
 {
     const tty_request *r = find_request(static_cast<unsigned>(args[1]));
     if (r == nullptr)
-        return;
-    const tell on_line = is_line(call.pid, static_cast<long long>(args[0]), line_);
+        return calls::passes{};
+    const tell on_line = is_line(who.pid, static_cast<long long>(args[0]), line_);
     if (on_line == tell::no)
-        return;
-    if (is_get(r->op)) {
-        // Another file's settings are the kernel's to give.
-        if (on_line == tell::yes) {
-            call.kind = line_call::get;
-            call.arg = r->number;
-            call.addr = args[2];
-        }
-        return;
-    }
-    const bool sets = record_size(r->op) > 0;
-    if (on_line == tell::cannot) {
-        // Perhaps the line: a drain is waited for, a change not seen.
-        if (r->op == tty_op::drain || r->drain_first)
-            call.kind = line_call::drain;
-        if (sets) {
-            call.kind = line_call::set;
-            call.drain_first = r->drain_first;
-            call.settings = current;
-            call.settings.known = false;
-            call.why = "cannot see which file process " + std::to_string(call.pid) +
-                       " set the settings of (" + strerror(EACCES) + ")";
-        }
-        return;
-    }
+        return calls::passes{};
+    if (is_get(r->op)) // another file's settings are the kernel's to give
+        return on_line == tell::yes ? call_kind{calls::ask_settings{r->number, args[2]}}
+                                    : call_kind{calls::passes{}};
+    if (on_line == tell::cannot)
+        return unseen_request(who, *r, current);
     const long arg = static_cast<long>(args[2]);
     switch (r->op) {
     case tty_op::drain: // tcdrain; with 0, tcsendbreak
-        call.kind = arg != 0 ? line_call::drain : line_call::brk;
-        call.arg = 250;
-        return;
-    case tty_op::brk: // given in tenths of a second
-        call.kind = line_call::brk;
+        return arg != 0 ? call_kind{calls::drain{}} : call_kind{calls::send_break{SEND_BREAK_NS}};
+    case tty_op::brk:
         // As the kernel reckons it: in milliseconds, an unsigned int, so
         // that a negative length is a very long break, not a refusal.
-        call.arg =
-            args[2] != 0 ? static_cast<long long>(static_cast<unsigned>(args[2] * 100)) : 250;
-        return;
+        return calls::send_break{
+            args[2] != 0 ? static_cast<nanos>(static_cast<unsigned>(args[2] * 100)) * NS_PER_MS
+                         : SEND_BREAK_NS};
     case tty_op::break_on:
-        call.kind = line_call::break_on;
-        return;
+        return calls::break_on{};
     case tty_op::break_off:
-        call.kind = line_call::break_off;
-        return;
+        return calls::break_off{};
     case tty_op::flush:
-        if (arg == TTY_OUTPUT_QUEUE || arg == TTY_BOTH_QUEUES)
-            call.kind = line_call::flush_output;
-        return;
+        return arg == TTY_OUTPUT_QUEUE || arg == TTY_BOTH_QUEUES ? call_kind{calls::flush_output{}}
+                                                                 : call_kind{calls::passes{}};
     case tty_op::flow:
-        call.kind = line_call::flow;
-        call.arg = arg;
-        return;
+        return calls::flow_request{arg};
     case tty_op::outq:
-        call.kind = line_call::outq;
-        call.addr = args[2];
-        return;
+        return calls::ask_queued{args[2]};
     default:
-        break;
+        return settings_call(who, *r, args[2], current);
     }
-    unsigned char record[128] = {};
-    const int err = read_memory(call.pid, args[2], record, record_size(r->op));
-    // A request at a bad address fails in the kernel too: nothing changes.
-    if (err == EFAULT)
-        return;
-    call.kind = line_call::set;
-    call.drain_first = r->drain_first;
-    if (err == 0) {
-        call.settings = settings_from(r->op, record, current);
-        return;
-    }
-    call.settings = current;
-    call.settings.known = false;
-    call.why = cannot_read(call.pid, "the settings", err);
 }
 
-void line_watch::write_call(line_call &call, const call_abi &abi, const std::uint64_t *args) const
+call_kind line_watch::write_call(const call_id &who, const call_abi &abi,
+                                 const std::uint64_t *args) const
 {
     const int desc = static_cast<int>(args[0]);
-    if (is_line(call.pid, desc, line_) != tell::yes)
-        return;
+    if (is_line(who.pid, desc, line_) != tell::yes)
+        return calls::passes{};
     // A descriptor not open for writing (EBADF) and a call whose count or
     // addresses the kernel refuses are left to the kernel: it sends nothing.
-    const long flags = fd_flags(call.pid, desc);
+    const long flags = fd_flags(who.pid, desc);
     if (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)
-        return;
+        return calls::passes{};
     std::vector<segment> data;
     if (abi.call == watched_call::write) {
         const std::uint64_t size = args[2];
         if (!user_range(args[1], size, abi))
-            return;
+            return calls::passes{};
         data.push_back(
             {args[1], static_cast<std::size_t>(std::min<std::uint64_t>(size, most_per_call()))});
-    } else if (!read_io_vectors(call.pid, abi, args, data)) {
-        return;
+    } else if (!read_io_vectors(who.pid, abi, args, data)) {
+        return calls::passes{};
     }
-    call.data = std::move(data);
-    call.kind = line_call::write;
-    call.nonblocking = flags >= 0 && (flags & O_NONBLOCK) != 0;
+    return calls::write_bytes{std::move(data), flags >= 0 && (flags & O_NONBLOCK) != 0};
 }
 
-void line_watch::open_call(line_call &call, const call_abi &abi, const std::uint64_t *args,
-                           bool opens) const
+// A poll or select concerns the line only while the line has no room: the
+// kernel's own answer is right otherwise, and its descriptors need not be
+// read. Then it does when it asks the line for output.
+call_kind line_watch::poll_call(const call_id &who, const call_abi &abi, const std::uint64_t *args,
+                                const port_view &port) const
 {
-    if (!opens)
-        return;
+    if (port.takes_output)
+        return calls::passes{};
+    wait_request req{who.pid, abi.call, {}, abi};
+    std::copy(args, args + 6, req.args);
+    auto wait = held_wait::examine(req, line_, port.now);
+    if (!wait)
+        return calls::passes{};
+    return calls::wait_for_room{std::move(*wait)};
+}
+
+// Only while a last close is under way do opens of the line matter: they
+// wait for it.
+call_kind line_watch::open_call(const call_id &who, const call_abi &abi,
+                                const std::uint64_t *args) const
+{
     const bool at = abi.call == watched_call::openat || abi.call == watched_call::openat2;
-    const auto path = read_string(call.pid, args[at ? 1 : 0], PATH_MAX);
+    const auto path = read_string(who.pid, args[at ? 1 : 0], PATH_MAX);
     const int dirfd = at ? static_cast<int>(args[0]) : AT_FDCWD;
-    if (path && device_at(call.pid, dirfd, *path) == line_)
-        call.kind = line_call::open;
+    if (path && device_at(who.pid, dirfd, *path) == line_)
+        return calls::open_line{};
+    return calls::passes{};
 }
 
-void line_watch::close_call(line_call &call, const call_abi &abi, const std::uint64_t *args)
+namespace
 {
-    // Which descriptors the call closes.
+
+// The descriptors a close, dup2, close_range, exit or exec closes; open is
+// the process's open descriptors, where the call needs them.
+std::vector<int> closed_by(pid_t pid, const call_abi &abi, const std::uint64_t *args,
+                           const std::vector<int> &open)
+{
     std::vector<int> closing;
-    const std::vector<int> open = abi.call == watched_call::close ||
-                                          abi.call == watched_call::dup2 ||
-                                          abi.call == watched_call::dup3
-                                      ? std::vector<int>{}
-                                      : open_fds(call.pid);
     switch (abi.call) {
     case watched_call::close:
         closing.push_back(static_cast<int>(args[0]));
@@ -293,14 +302,26 @@ void line_watch::close_call(line_call &call, const call_abi &abi, const std::uin
         break;
     default: // an exec closes what is marked close-on-exec
         std::copy_if(open.begin(), open.end(), std::back_inserter(closing), [&](int d) {
-            const long flags = fd_flags(call.pid, d);
+            const long flags = fd_flags(pid, d);
             return flags >= 0 && (flags & O_CLOEXEC) != 0;
         });
     }
+    return closing;
+}
+
+} // namespace
+
+call_kind line_watch::close_call(const call_id &who, const call_abi &abi, const std::uint64_t *args)
+{
+    const bool needs_open = abi.call != watched_call::close && abi.call != watched_call::dup2 &&
+                            abi.call != watched_call::dup3;
+    std::vector<int> closing =
+        closed_by(who.pid, abi, args, needs_open ? open_fds(who.pid) : std::vector<int>{});
     // A descriptor that may not be looked into may be the line.
-    std::erase_if(closing, [&](int d) { return is_line(call.pid, d, line_) == tell::no; });
-    if (!closing.empty() && last(call.pid, closing))
-        call.kind = line_call::last_close;
+    std::erase_if(closing, [&](int d) { return is_line(who.pid, d, line_) == tell::no; });
+    if (!closing.empty() && last(who.pid, closing))
+        return calls::last_close{};
+    return calls::passes{};
 }
 
 // Whether closing these descriptors of the thread tid leaves nobody holding

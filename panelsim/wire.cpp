@@ -120,7 +120,7 @@ void wire::resume(nanos now_ns)
     advance(now_ns);
 }
 
-void wire::send_x(std::uint8_t c, nanos now_ns)
+void wire::send_flow_char(std::uint8_t c, nanos now_ns)
 {
     advance(now_ns);
     x_char_ = waiting{now_ns, settings_.oflag, c};

@@ -35,7 +35,7 @@
 // change      the settings, from a time on
 // discard     a flush of output: the bytes not yet started are dropped
 // suspend     tcflow's TCOOFF; resume: TCOON
-// send_x      a flow-control character ahead of the queue
+// send_flow_char  a flow-control character ahead of the queue
 // break_on    the line low from a time, for a given length or until break_off
 // idle_at     when the line falls quiet with everything sent
 // writable_at when a waiting writer wakes, and poll says the line takes output
@@ -89,7 +89,7 @@ class wire
     std::size_t discard(nanos now_ns);
     void suspend(nanos now_ns);
     void resume(nanos now_ns);
-    void send_x(std::uint8_t c, nanos now_ns);
+    void send_flow_char(std::uint8_t c, nanos now_ns);
     // A break asked for at now_ns, for length_ns or until break_off.
     void break_on(nanos now_ns, nanos length_ns = NEVER);
     void break_off(nanos now_ns);

@@ -264,7 +264,7 @@ TEST(Wire, KeepsTheUartsStates)
     // Suspended: the byte on the wire ends, no other starts; a flow-control
     // character still goes, ahead of the queue.
     t.w.suspend(BYTE_NS / 2);
-    t.w.send_x(0x13, BYTE_NS / 2);
+    t.w.send_flow_char(0x13, BYTE_NS / 2);
     EXPECT_EQ(t.w.idle_at(), NEVER);
     t.w.advance(100 * BYTE_NS);
     ASSERT_EQ(t.bytes_sent.size(), 2U);

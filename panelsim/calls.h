@@ -1,0 +1,128 @@
+// SPDX-FileCopyrightText: 2026 The panel developers
+// SPDX-License-Identifier: MIT
+// calls: one call a watched program made, as the line sees it, decoded whole.
+//
+// The watch hands the port a line_call for every call it was handed: who
+// made it, so that it can be answered, and one value of a kind of its own
+// with all the port needs, read out of the program already (a write's
+// buffers, the settings a record asks for, a poll's descriptor sets and its
+// deadline). Whether a call concerns the line is decided before it comes
+// here: a call that does not is `passes`.
+//
+// What the port does with each kind, and which it may hold: only a port that
+// models the UART's flow holds anything. Without that (--at-arrival, or no
+// settings seen), the kinds marked "flow" go on untouched.
+//
+//   kind            the port                                        flow
+//   passes          lets it go on
+//   gone            drops it: the program went on or died
+//   blind           flags the settings unknown, lets it go on
+//   set_settings    applies them; drain_first: holds it until the
+//                   output has left
+//   drain           holds it until the output has left              yes
+//   send_break      holds it for the drain, then the break
+//   break_on        holds the line low at once
+//   break_off       ends the break
+//   flush_output    drops what waits to be sent
+//   flow_request    suspends or resumes output, or sends STOP/START  yes
+//   ask_queued      answers TIOCOUTQ itself                          yes
+//   ask_settings    answers with the size and parity it was set to
+//   write_bytes     takes what fits, holds the rest of a blocking
+//                   write until it fits                              yes
+//   wait_for_room   holds a poll or select until the line takes
+//                   output, another descriptor is ready, or its time  yes
+//   open_line       holds it while a last close is under way         yes
+//   last_close      holds it until the output has left, or 30 s      yes
+//
+// is_flow  whether a kind is marked "flow" above
+#ifndef CALLS_H
+#define CALLS_H
+
+#include "abi.h"
+#include "clock.h"
+#include "poll_wait.h"
+#include "settings.h"
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <variant>
+#include <vector>
+
+namespace calls
+{
+
+struct passes {
+};
+struct gone {
+};
+struct blind {
+    std::string why;
+};
+struct set_settings {
+    line_settings settings;
+    bool drain_first = false; // TCSETSW, TCSETSF and their kin
+    std::string why;          // where the settings are not known
+};
+struct drain {
+};
+struct send_break {
+    nanos length = 0;
+};
+struct break_on {
+};
+struct break_off {
+};
+struct flush_output {
+};
+struct flow_request {
+    long action = 0; // TTY_OOFF, TTY_OON, TTY_IOFF or TTY_ION
+};
+struct ask_queued {
+    std::uint64_t addr = 0; // where the count goes
+};
+struct ask_settings {
+    unsigned request = 0;   // TCGETS, TCGETS2 or TCGETA
+    std::uint64_t addr = 0; // where the record goes
+};
+struct write_bytes {
+    std::vector<segment> data;
+    bool nonblocking = false;
+};
+struct wait_for_room {
+    held_wait wait;
+};
+struct open_line {
+};
+struct last_close {
+};
+
+} // namespace calls
+
+using call_kind =
+    std::variant<calls::passes, calls::gone, calls::blind, calls::set_settings, calls::drain,
+                 calls::send_break, calls::break_on, calls::break_off, calls::flush_output,
+                 calls::flow_request, calls::ask_queued, calls::ask_settings, calls::write_bytes,
+                 calls::wait_for_room, calls::open_line, calls::last_close>;
+
+// Who made a call: what the port answers it by.
+struct call_id {
+    std::uint64_t id = 0;
+    pid_t pid = 0;
+};
+
+struct line_call {
+    call_id who;
+    call_kind what;
+};
+
+template <class Kind> inline constexpr bool is_flow = false;
+template <> inline constexpr bool is_flow<calls::drain> = true;
+template <> inline constexpr bool is_flow<calls::flow_request> = true;
+template <> inline constexpr bool is_flow<calls::ask_queued> = true;
+template <> inline constexpr bool is_flow<calls::write_bytes> = true;
+template <> inline constexpr bool is_flow<calls::wait_for_room> = true;
+template <> inline constexpr bool is_flow<calls::open_line> = true;
+template <> inline constexpr bool is_flow<calls::last_close> = true;
+
+#endif
