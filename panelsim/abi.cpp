@@ -178,7 +178,8 @@ std::vector<segment> io_vectors(std::span<const unsigned char> bytes, const call
     const unsigned w = abi.pointer_bytes;
     std::vector<segment> data;
     std::size_t total = 0;
-    for (std::size_t at = 0; at + 2 * w <= bytes.size(); at += 2 * w) {
+    const std::size_t step = std::size_t{2} * w;
+    for (std::size_t at = 0; at + step <= bytes.size(); at += step) {
         const std::uint64_t base = abi_word(&bytes[at], w, abi.order);
         const std::uint64_t len = abi_word(&bytes[at + w], w, abi.order);
         if (abi_signed(&bytes[at + w], w, abi.order) < 0 || !user_range(base, len, abi))

@@ -133,7 +133,8 @@ std::vector<line_report> frame_monitor::cut(std::size_t discarded, nanos now_ns,
 {
     if (discarded == 0)
         return {};
-    const std::string sent = std::to_string(pending_.size()) + " of 8 bytes sent, ";
+    const std::string sent =
+        std::to_string(pending_.size()) + " of " + std::to_string(FRAME_LEN) + " bytes sent, ";
     const fault why = c == flushed
                           ? fault{"flushed", "cut short by a flush of output: " + sent +
                                                  std::to_string(discarded) + " discarded"}
@@ -156,7 +157,8 @@ std::vector<line_report> frame_monitor::flush()
     const std::size_t n = pending_.size();
     return end_burst(
         frames_in_burst_ == 0
-            ? fault{"cut_short", "short frame: " + std::to_string(n) + " of 8 bytes"}
+            ? fault{"cut_short", "short frame: " + std::to_string(n) + " of " +
+                                     std::to_string(FRAME_LEN) + " bytes"}
             : fault{"left_over", std::to_string(n) + (n == 1 ? " byte" : " bytes") + " left over"});
 }
 

@@ -94,7 +94,7 @@ class frame_monitor
     // The bytes not yet sent were dropped: the frame under way is cut short
     // there, and says how many never left.
     [[nodiscard]] std::vector<line_report> cut(std::size_t discarded, nanos now_ns,
-                                               const line_settings &settings, cause why = flushed);
+                                               const line_settings &settings, cause c = flushed);
 
     // Ends the burst whatever the time (the line is going away).
     [[nodiscard]] std::vector<line_report> flush();

@@ -21,6 +21,17 @@ bool is_lower(unsigned c)
 
 } // namespace
 
+// XTABS: a tab goes as the spaces up to the next tab stop, all or none.
+bool output_processor::expand_tab(std::size_t room, std::vector<std::uint8_t> &out)
+{
+    const unsigned spaces = TAB_WIDTH - (column_ % TAB_WIDTH);
+    if (room < spaces)
+        return false;
+    column_ += spaces;
+    out.insert(out.end(), spaces, ' ');
+    return true;
+}
+
 std::size_t output_processor::process(std::span<const std::uint8_t> in, std::size_t room,
                                       const line_settings &s, std::vector<std::uint8_t> &out)
 {
@@ -68,18 +79,11 @@ bool output_processor::one(std::uint8_t c, std::size_t room, const line_settings
             column_ = 0;
         }
         break;
-    case '\t': {
-        const unsigned spaces = 8 - (column_ & 7);
-        if ((s.oflag & TABDLY) == XTABS) {
-            if (room < spaces)
-                return false;
-            column_ += spaces;
-            out.insert(out.end(), spaces, ' ');
-            return true;
-        }
-        column_ += spaces;
+    case '\t':
+        if ((s.oflag & TABDLY) == XTABS)
+            return expand_tab(room, out);
+        column_ += TAB_WIDTH - (column_ % TAB_WIDTH);
         break;
-    }
     case '\b':
         if (column_ > 0)
             column_--;

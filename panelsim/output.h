@@ -34,6 +34,10 @@ class output_processor
     // false when it needs more than room bytes.
     bool one(std::uint8_t c, std::size_t room, const line_settings &s,
              std::vector<std::uint8_t> &out);
+    bool expand_tab(std::size_t room, std::vector<std::uint8_t> &out);
+
+    // Tab stops, as the line discipline counts columns.
+    static constexpr unsigned TAB_WIDTH = 8;
 
     unsigned column_ = 0;
 };

@@ -268,6 +268,44 @@ bool link_line(pty_line &line, const options &o)
     return false;
 }
 
+// The line, at its path, and its dump; an exit status where the panel
+// cannot start, else -1.
+int open_line(const options &o, pty_line &line, vcd_writer &vcd)
+{
+    if (!line.open()) {
+        perror("panelsim: openpty");
+        return 2;
+    }
+    if (!link_line(line, o))
+        return 2;
+    if (!o.vcd.empty() && !vcd.open(o.vcd)) {
+        fprintf(stderr, "panelsim: %s: %s\n", o.vcd.c_str(), strerror(errno));
+        return 2;
+    }
+    return -1;
+}
+
+// The command, started under the watch, or without one the notice that the
+// line is up; an exit status where the command did not start, else -1.
+int start_watched(const options &o, const pty_line &line, line_watch &watch, run_state &r,
+                  FILE *notices)
+{
+    if (o.at_arrival)
+        fprintf(notices, "panelsim: each byte is judged by the settings in force when it "
+                         "arrived; nobody is held\n");
+    if (o.command[0] == nullptr) {
+        fprintf(notices, "panelsim: the line is at %s; interrupt to stop\n", o.link.c_str());
+        fprintf(stderr, "panelsim: without a COMMAND the settings asked for are not seen: every "
+                        "frame is flagged \"settings unknown\"\n");
+        return -1;
+    }
+    // Whatever the command leaves running is ours to wait for.
+    (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
+    int status = 0;
+    r.child = start(o, line, watch, status);
+    return r.child < 0 ? status : -1;
+}
+
 // A run that ends before the line is watched: its JSON stream still ends
 // with a summary, so that a reader always finds one.
 int ended_early(const options &o, int status)
@@ -294,17 +332,9 @@ int main(int argc, char *argv[])
     FILE *notices = o.json ? stderr : stdout;
 
     pty_line line;
-    if (!line.open()) {
-        perror("panelsim: openpty");
-        return ended_early(o, 2);
-    }
-    if (!link_line(line, o))
-        return ended_early(o, 2);
     vcd_writer vcd;
-    if (!o.vcd.empty() && !vcd.open(o.vcd)) {
-        fprintf(stderr, "panelsim: %s: %s\n", o.vcd.c_str(), strerror(errno));
-        return ended_early(o, 2);
-    }
+    if (const int status = open_line(o, line, vcd); status >= 0)
+        return ended_early(o, status);
     const int sigfd = signals();
 
     struct stat st {
@@ -312,20 +342,8 @@ int main(int argc, char *argv[])
     (void)fstat(line.slave(), &st);
     line_watch watch(st.st_rdev);
     run_state r;
-    if (o.at_arrival)
-        fprintf(notices, "panelsim: each byte is judged by the settings in force when it "
-                         "arrived; nobody is held\n");
-    if (o.command[0] != nullptr) {
-        // Whatever the command leaves running is ours to wait for.
-        (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
-        int status = 0;
-        if ((r.child = start(o, line, watch, status)) < 0)
-            return ended_early(o, status);
-    } else {
-        fprintf(notices, "panelsim: the line is at %s; interrupt to stop\n", o.link.c_str());
-        fprintf(stderr, "panelsim: without a COMMAND the settings asked for are not seen: every "
-                        "frame is flagged \"settings unknown\"\n");
-    }
+    if (const int status = start_watched(o, line, watch, r, notices); status >= 0)
+        return ended_early(o, status);
     fflush(notices);
     const nanos start_ns = clock_ns(CLOCK_MONOTONIC);
     reporter out(stdout, o.json, start_ns);

@@ -120,7 +120,7 @@ void port::handle(line_call &&call, nanos t)
             using kind_t = std::decay_t<decltype(kind)>;
             if (is_flow<kind_t> && !models_flow_)
                 return watch_.go_on(call.who);
-            on(call.who, std::move(kind), t);
+            on(call.who, std::forward<decltype(kind)>(kind), t);
         },
         std::move(call.what));
 }
