@@ -216,7 +216,8 @@ TEST_P(Layout, SelectSetsHoldEachDescriptorWhereTheKernelDoes)
         const std::size_t words = static_cast<std::size_t>(fd) / bits + 1;
         bytes set;
         for (std::size_t i = 0; i < words; i++) {
-            const unsigned long long v = i == words - 1 ? 1ULL << (fd % bits) : 0;
+            const unsigned long long v =
+                i == words - 1 ? 1ULL << (static_cast<unsigned>(fd) % bits) : 0;
             const bytes one = word_bytes(static_cast<long long>(v), w, abi.order);
             set.insert(set.end(), one.begin(), one.end());
         }
@@ -288,13 +289,15 @@ TEST_P(Layout, TheTimeLeftIsWrittenInTheLimitsForm)
     const call_abi &abi = GetParam().abi;
     const nanos left = 3 * NS_PER_S + 250001234;
     const unsigned w = abi.time_bytes;
-    bytes spec(2 * w + 3, 0xaa);
-    EXPECT_EQ(write_interval(spec, left, SPEC, abi), 2 * w);
-    EXPECT_EQ(bytes(spec.begin(), spec.begin() + 2 * w), record({3, 250001234}, w, abi.order));
-    EXPECT_EQ(spec[2 * w], 0xaa) << "written past the record";
+    const std::size_t size = std::size_t{2} * w;
+    bytes spec(size + 3, 0xaa);
+    EXPECT_EQ(write_interval(spec, left, SPEC, abi), size);
+    EXPECT_EQ(bytes(spec.begin(), spec.begin() + static_cast<long>(size)),
+              record({3, 250001234}, w, abi.order));
+    EXPECT_EQ(spec[size], 0xaa) << "written past the record";
     EXPECT_EQ(read_interval(spec, SPEC, abi), left);
-    bytes val(2 * w);
-    EXPECT_EQ(write_interval(val, left, VAL, abi), 2 * w);
+    bytes val(size);
+    EXPECT_EQ(write_interval(val, left, VAL, abi), size);
     EXPECT_EQ(val, record({3, 250001}, w, abi.order));
     EXPECT_EQ(read_interval(val, VAL, abi), 3 * NS_PER_S + 250001000);
 }

@@ -186,7 +186,8 @@ bool in_call(const std::string &pid, const std::vector<long> &calls)
 {
     // "NR ARGS...", or "running"
     const std::string call = proc_line("/proc/" + pid + "/syscall");
-    const long nr = call.empty() || call[0] < '0' || call[0] > '9' ? -1 : std::stol(call);
+    const bool numbered = call.find_first_of("0123456789") == 0;
+    const long nr = numbered ? std::stol(call) : -1;
     if (std::find(calls.begin(), calls.end(), nr) != calls.end())
         return true;
     // Its children, as the kernel lists them: "PID PID ".
