@@ -487,13 +487,31 @@ TEST(PanelEnd, AForcedEndLeavesNoProgramRunning)
     EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
     FILE *f = fopen(pids.c_str(), "re");
     ASSERT_NE(f, nullptr);
-    long shell = 0;
-    long sleeper = 0;
-    EXPECT_EQ(fscanf(f, "%ld %ld", &shell, &sleeper), 2);
+    char text[64] = {};
+    const std::size_t n = fread(text, 1, sizeof text - 1, f);
     fclose(f);
     (void)unlink(pids.c_str());
-    for (const long pid : {shell, sleeper})
+    char *next = text;
+    for (int i = 0; i < 2; i++) {
+        const long pid = strtol(next, &next, 10);
+        ASSERT_GT(pid, 0) << std::string(text, n);
         EXPECT_NE(kill(static_cast<pid_t>(pid), 0), 0) << pid << " still runs";
+    }
+}
+
+// A signal that comes while the command starts its next program reaches
+// that program too: the run never waits for one the signal missed.
+TEST(PanelEnd, ASignalReachesAProgramStartedAsItCame)
+{
+    for (int round = 0; round < 20; round++) {
+        process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
+                   std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 +
+                       "; sleep 30"});
+        ASSERT_TRUE(p.shows(CLEAN45)) << "round " << round;
+        kill(p.pid(), SIGTERM);
+        const outcome o = p.wait(10000);
+        ASSERT_EQ(o.status, 128 + SIGTERM) << "round " << round << ": " << o.err;
+    }
 }
 
 TEST(PanelEnd, AReaderThatGoesAwayEndsTheRun)
