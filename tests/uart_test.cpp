@@ -65,8 +65,9 @@ TEST_P(Uart, PutsOnTheWireWhatAUartWould)
 // A shell's wait until the process $p is in system call nr, or has ended.
 std::string until_in(long nr)
 {
-    return "while kill -0 $p 2>/dev/null && ! grep -q '^" + std::to_string(nr) +
-           " ' /proc/$p/syscall 2>/dev/null; do sleep 0.005; done; ";
+    return "while :; do case \"$(cat /proc/$p/stat 2>/dev/null)\" in ''|*') Z '*) break;; esac; "
+           "grep -q '^" +
+           std::to_string(nr) + " ' /proc/$p/syscall 2>/dev/null && break; sleep 0.005; done; ";
 }
 
 // A script that starts a sender whose last close of the line is held while
