@@ -357,7 +357,7 @@ void port_without_a_uart(verdict &v)
     run(v, {PANELCMD, "45"}, 1, usage_line(), err);
 }
 
-// cppcheck-suppress constParameter
+// cppcheck-suppress constParameterCallback
 void closed_standard_descriptors(verdict &v)
 {
     run(v, {PANEL45}, 0, "", "", {.closed_out = true});
