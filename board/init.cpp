@@ -386,6 +386,7 @@ void concurrent_runs(verdict &v)
 std::vector<std::string> concurrent_frames()
 {
     std::vector<std::string> frames;
+    frames.reserve(CONCURRENT_RUNS);
     for (int i = 0; i < CONCURRENT_RUNS; i++)
         frames.push_back(i % 2 ? std::string(16, static_cast<char>('0' + i)) : FRAME45);
     return frames;
