@@ -15,12 +15,10 @@
 #     own device (panel_link, panel_link_host, panel_link_testhost), the
 #     LIBRARIES and the programs' options; NAME is installed in the bin folder
 
-# The suffixes of the targets of one program: "" (as it ships) and the copies'.
-set(PANEL_VARIANTS "" ${PANEL_COPIES})
-
 function(panel_add_program name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBRARIES")
-  foreach(variant IN LISTS PANEL_VARIANTS)
+  # "" for the program as it ships, then the copies' suffixes.
+  foreach(variant IN ITEMS "" ${PANEL_COPIES})
     add_executable(${name}${variant} ${arg_SOURCES})
     target_link_libraries(${name}${variant} PRIVATE panel_link${variant} ${arg_LIBRARIES} panel_program_options)
     if(variant)
