@@ -23,6 +23,12 @@ DONE = re.compile(r"board: done (\d+)$")
 FRAME = re.compile(r"^panel \S+  ((?:[0-9a-f]{2} )*[0-9a-f]{2})\s+(.*?)(?:  !! (.*))?$")
 
 
+def booting(report):
+    """Whether a report holds nothing but breaks' 00s, flagged as breaks."""
+    data, _, flags = report
+    return set(data.split()) == {"00"} and "break" in (flags or "")
+
+
 def parts(words, any_order):
     """The frames a case wants, as (frames, in_any_order) parts, in order."""
     if any_order:
@@ -50,6 +56,10 @@ def main(console_path, panel_path):
         console = [line.rstrip("\r\n") for line in f]
     with open(panel_path, errors="replace") as f:
         received = [m.groups() for m in map(FRAME.match, f) if m]
+    # The driver's own breaks as it starts the port at boot, before any case:
+    # each reaches a receiver as a lone 00, which no case sends.
+    while received and booting(received[0]):
+        received.pop(0)
 
     cases, done = [], False
     for text in console:
