@@ -49,7 +49,8 @@ std::uint64_t argument(unsigned kind, std::uint64_t given, const std::vector<std
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    struct stat st {};
+    struct stat st {
+    };
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 ||
         (line_fd = open(ptsname(master), O_RDWR | O_NOCTTY | O_NONBLOCK)) < 0 ||
         fstat(line_fd, &st) != 0) {
@@ -67,7 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const family_abi &f = FAMILY_ABIS[data[0] % FAMILY_ABIS.size()];
     const std::uint32_t arch = f.arch == SCMP_ARCH_NATIVE ? seccomp_arch_native() : f.arch;
     const std::size_t pick = data[1] % (FLOW_CALLS.size() + 1); // 0: ioctl
-    const int nr = seccomp_syscall_resolve_name_arch(arch, pick == 0 ? "ioctl" : FLOW_CALLS[pick - 1].name);
+    const int nr =
+        seccomp_syscall_resolve_name_arch(arch, pick == 0 ? "ioctl" : FLOW_CALLS[pick - 1].name);
     if (nr < 0)
         return 0;
     const std::vector<std::uint8_t> memory(data + HEADER, data + size);

@@ -31,8 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const auto word = static_cast<long long>(abi_word(array.data(), 8, abi.order));
         unsigned char back[8] = {};
         put_abi_word(back, abi.pointer_bytes, word, abi.order);
-        const std::uint64_t mask = abi.pointer_bytes == 8 ? ~0ULL : (1ULL << (8 * abi.pointer_bytes)) - 1;
-        FUZZ_CHECK(abi_word(back, abi.pointer_bytes, abi.order) == (static_cast<std::uint64_t>(word) & mask));
+        const std::uint64_t mask =
+            abi.pointer_bytes == 8 ? ~0ULL : (1ULL << (8 * abi.pointer_bytes)) - 1;
+        FUZZ_CHECK(abi_word(back, abi.pointer_bytes, abi.order) ==
+                   (static_cast<std::uint64_t>(word) & mask));
     }
     return 0;
 }

@@ -37,7 +37,8 @@ void check_json(const line_run &run)
     fclose(to);
     std::string_view all(text, size);
     FUZZ_CHECK(!all.empty() && all.back() == '\n');
-    for (std::size_t from = 0, nl; (nl = all.find('\n', from)) != std::string_view::npos; from = nl + 1)
+    for (std::size_t from = 0, nl; (nl = all.find('\n', from)) != std::string_view::npos;
+         from = nl + 1)
         FUZZ_CHECK(json_object(all.substr(from, nl - from)));
     free(text);
     std::FILE *null = fopen("/dev/null", "w");
@@ -56,7 +57,8 @@ void write_dump(const line_run &run, const std::string &path)
     for (const line_event &e : run.events) {
         if (e.is_byte) {
             const line_settings &s = e.byte.settings;
-            vcd.byte(e.byte.value, e.byte.start_ns, {s.wire_baud(), s.data_bits, s.parity, s.stop_bits});
+            vcd.byte(e.byte.value, e.byte.start_ns,
+                     {s.wire_baud(), s.data_bits, s.parity, s.stop_bits});
             end = e.byte.end_ns;
         } else {
             vcd.low(e.brk.start_ns, e.brk.end_ns);

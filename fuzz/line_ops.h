@@ -21,7 +21,7 @@
 #include <vector>
 
 struct line_event {
-    bool is_byte;  // else a break that has ended
+    bool is_byte; // else a break that has ended
     sent_byte byte;
     line_break brk;
 };
