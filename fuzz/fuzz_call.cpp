@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const unsigned kinds = data[2] | unsigned{data[3]} << 8U;
     for (unsigned i = 0; i < 6; ++i) {
         std::uint64_t given = 0;
-        memcpy(&given, data + 5 + 8 * i, 8);
+        memcpy(&given, data + 5 + std::size_t{8} * i, 8);
         req.data.args[i] = argument(kinds >> (2 * i) & 3, given, memory);
     }
     port_view port;

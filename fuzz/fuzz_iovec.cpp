@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::size_t most = data[2] | std::size_t{data[3]} << 8;
     const std::span<const unsigned char> array(data + 4, size - 4);
     const std::vector<segment> segments = io_vectors(array, abi, most);
-    FUZZ_CHECK(segments.size() <= array.size() / (2 * abi.pointer_bytes));
+    FUZZ_CHECK(segments.size() <= array.size() / (std::size_t{2} * abi.pointer_bytes));
     std::size_t total = 0;
     for (const segment &s : segments) {
         FUZZ_CHECK(user_range(s.addr, s.size, abi));

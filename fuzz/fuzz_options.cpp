@@ -55,6 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (!word.empty())
         words.push_back(word);
     std::vector<char *> argv;
+    argv.reserve(words.size() + 1);
     for (std::string &w : words)
         argv.push_back(w.data());
     argv.push_back(nullptr);

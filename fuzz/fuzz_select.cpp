@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (*limit / NS_PER_S > most_seconds)
         return 0;
     unsigned char back[16] = {};
-    FUZZ_CHECK(write_interval(back, *limit, form, abi) == 2 * abi.time_bytes);
+    FUZZ_CHECK(write_interval(back, *limit, form, abi) == std::size_t{2} * abi.time_bytes);
     const auto again = read_interval(back, form, abi);
     FUZZ_CHECK(again && *again == *limit);
     return 0;

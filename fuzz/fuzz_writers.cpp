@@ -82,7 +82,7 @@ void read_back(const std::string &path)
             continue;
         }
         if (l[0] == '#') {
-            const long long t = atoll(line + 1);
+            const long long t = strtoll(line + 1, nullptr, 10);
             FUZZ_CHECK(t >= last);
             last = t;
         } else if (l[0] != '$' && l != "\n") {

@@ -67,7 +67,7 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
         if (run.monitor.deadline_ns() <= now)
             run.keep(run.monitor.idle(now));
         const unsigned arg = what >> 4U;
-        switch (what % 10) {
+        switch ((what & 0x0fU) % 10) {
         case 0: { // a write of arg + 1 bytes
             const std::size_t n = std::min<std::size_t>(arg + 1, data.size() - at);
             (void)w.take(data.subspan(at, n), now);
@@ -90,7 +90,7 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
             w.send_flow_char((arg & 1) != 0 ? 021 : 023, now);
             break;
         case 6:
-            w.break_on(now, arg == 0 ? NEVER : arg * 10 * NS_PER_MS);
+            w.break_on(now, arg == 0 ? NEVER : static_cast<nanos>(arg) * 10 * NS_PER_MS);
             break;
         case 7:
             w.break_off(now);
