@@ -14,6 +14,7 @@
 #include "vcd.h"
 #include "watch.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -77,6 +78,29 @@ void end_by_force(run_state &r, int sig)
     r.done = true;
 }
 
+// How many times the command's processes are looked for when a signal is
+// passed on: a process that was being started as the signal came appears
+// only once its parent's fork is done.
+constexpr int PASS_ON_ROUNDS = 8;
+
+// sig goes to every process started from the panel, and to each that one
+// of them started meanwhile, until a round finds none it has not told.
+void pass_on(int sig)
+{
+    std::vector<pid_t> told;
+    for (int round = 0; round < PASS_ON_ROUNDS; round++) {
+        bool more = false;
+        for (const pid_t pid : descendants(getpid()))
+            if (std::find(told.begin(), told.end(), pid) == told.end()) {
+                (void)kill(pid, sig);
+                told.push_back(pid);
+                more = true;
+            }
+        if (!more)
+            return;
+    }
+}
+
 // SIGINT, SIGTERM or SIGHUP. Without a command it ends the run. With one,
 // the command and all it started get it too, unless it came from the
 // terminal, which gave it to them already; the line is served as before
@@ -93,8 +117,7 @@ void interrupted(run_state &r, const signalfd_siginfo &si)
     }
     r.interrupt = sig;
     if (si.ssi_code == SI_USER || si.ssi_code == SI_QUEUE)
-        for (const pid_t pid : descendants(getpid()))
-            (void)kill(pid, sig);
+        pass_on(sig);
 }
 
 void on_signal(run_state &r, int sigfd)

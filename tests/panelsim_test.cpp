@@ -3,6 +3,7 @@
 // The virtual panel, run as its users run it: around a command, with the
 // host build of the programs or with the shell's own ways of writing a port.
 #include "process.h"
+#include "watch_required.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace
@@ -51,7 +53,7 @@ TEST_P(Panel, ReportsWhatReachedTheLine)
     const outcome o = p.wait();
     // Where seccomp is not to be had (some containers), what the panel sees
     // differs; it says so.
-    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+    if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     // A sender's way that this machine does not offer.
     if (o.status == 77)
@@ -137,6 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "bits, not the device's 1 (a controller at 8N1 takes them)\n"},
                    ""},
         panel_case{"sent_in_the_background",
+                   // The sender starts after the command has ended: the sleep is the case's.
                    {"-l", LINK, "--", "sh", "-c",
                     std::string("(sleep 0.3; ") + SENDER + " " + LINK +
                         " termios:19200:8N1 write:" + HEX45 + ") & exit 3"},
@@ -272,7 +275,7 @@ TEST(PanelUse, LeavesALivePanelsLineAlone)
                                LINK + " termios:19200:8N1 write:" + HEX45;
     process p({PANELSIM, "-l", LINK, "--", "sh", "-c", second});
     const outcome o = p.wait();
-    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+    if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find(CLEAN45), std::string::npos) << o.out;
@@ -317,7 +320,9 @@ TEST(PanelUse, TakesOverTheLinkOfAKilledPanel)
 struct stop_case {
     const char *name;
     int signal;
-    std::string command; // run by sh after a clean frame
+    std::string command;     // run by sh after a clean frame, as its last command
+    std::string ready;       // reported before the command is where the signal must find it
+    std::vector<long> where; // the system calls the command is in then
     std::string summary;
 };
 
@@ -331,7 +336,8 @@ TEST_P(Stopped, EndsTheRunWithItsSummary)
     process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
                std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 + "; " +
                    c.command});
-    usleep(500000);
+    ASSERT_TRUE(p.shows(c.ready)) << "never reported: " << c.ready;
+    ASSERT_TRUE(p.child_in_call(c.where)) << "the command never got there";
     kill(p.pid(), c.signal);
     const outcome o = p.wait(10000);
     EXPECT_EQ(o.status, 128 + c.signal) << o.err;
@@ -340,13 +346,24 @@ TEST_P(Stopped, EndsTheRunWithItsSummary)
     EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
 }
 
+// sleep's call, by the C library's choice.
+const std::vector<long> SLEEPING = {
+#ifdef SYS_nanosleep
+    SYS_nanosleep,
+#endif
+    SYS_clock_nanosleep};
+
 INSTANTIATE_TEST_SUITE_P(
     Signals, Stopped,
-    testing::Values(stop_case{"term_while_the_command_sleeps", SIGTERM, "sleep 30",
-                              "panelsim: 1 frame received, 0 flagged\n"},
+    testing::Values(stop_case{"term_while_the_command_sleeps", SIGTERM, "sleep 30", CLEAN45,
+                              SLEEPING, "panelsim: 1 frame received, 0 flagged\n"},
                     // 100 frames at 300 baud: their last close is held for 27 s.
-                    stop_case{"interrupt_during_a_held_close", SIGINT,
+                    stop_case{"interrupt_during_a_held_close",
+                              SIGINT,
                               std::string(SENDER) + " " + LINK + " termios:300:8N1 write:00:800",
+                              // its first frame has left; its exit, the last close, is held
+                              "  300 8N1 raw",
+                              {SYS_exit_group},
                               "panelsim: 101 frames received, 100 flagged\n"}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
@@ -354,16 +371,16 @@ INSTANTIATE_TEST_SUITE_P(
 // and parity a program asked for, and says so on every frame.
 TEST(PanelUse, UnwatchedFramesAreNeverClean)
 {
-    const std::string script = std::string(PANELSIM) + " -l " + LINK + " & p=$!; " +
-                               "while [ ! -L " + LINK + " ]; do sleep 0.01; done; " + SENDER + " " +
-                               LINK + " termios:19200:7E1 write:" + HEX45 +
-                               "; sleep 0.2; kill -INT $p; wait $p";
-    process p({"sh", "-c", script});
-    const outcome o = p.wait();
+    process panel({PANELSIM, "-l", LINK});
+    ASSERT_TRUE(panel.shows("panelsim: the line is at ")) << "the panel never linked " << LINK;
+    process s({SENDER, LINK, "termios:19200:7E1", "write:" + HEX45});
+    EXPECT_EQ(s.wait().status, 0);
+    const std::string unknown = "  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n";
+    EXPECT_TRUE(panel.shows(unknown)) << "the frame was never reported";
+    kill(panel.pid(), SIGINT);
+    const outcome o = panel.wait();
     EXPECT_EQ(o.status, 1) << o.err;
-    EXPECT_NE(o.out.find("  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n"),
-              std::string::npos)
-        << o.out;
+    EXPECT_NE(o.out.find(unknown), std::string::npos) << o.out;
     EXPECT_NE(o.err.find("every frame is flagged \"settings unknown\""), std::string::npos);
 }
 
@@ -387,8 +404,10 @@ TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
     process p(argv);
     const outcome o = p.wait();
     EXPECT_EQ(rmdir(dir.c_str()), 0) << "the panel left its link behind";
-    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0 || o.status == 126 ||
-        o.status == 127)
+    if (watch_missing(o.err))
+        GTEST_SKIP() << o.err;
+    // Without setpriv, or where the unprivileged user cannot run the panel.
+    if (o.status == 126 || o.status == 127)
         GTEST_SKIP() << o.err;
     EXPECT_EQ(o.status, 1) << o.err;
     EXPECT_NE(o.out.find("  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n"),
@@ -433,7 +452,10 @@ TEST(PanelEnd, ASignalTheCommandIgnoresLosesNoByte)
     process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
                "trap '' INT; exec " + std::string(SENDER) + " " + LINK +
                    " termios:19200:8N1 write:" + HEX45 + ":1000"});
-    // Half way through the 4.2 s the 8000 bytes take on the wire.
+    // Half way through the 4.2 s the 8000 bytes take on the wire: the
+    // signal must find the write under way (a time of the case, not a wait
+    // for the panel).
+    ASSERT_TRUE(p.shows(CLEAN45)) << "no frame reported";
     usleep(1200000);
     kill(p.pid(), SIGINT);
     const outcome o = p.wait();
@@ -454,7 +476,8 @@ TEST(PanelEnd, AForcedEndLeavesNoProgramRunning)
     process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
                "trap '' INT TERM; sleep 60 & echo $$ $! >" + pids + "; " + SENDER + " " + LINK +
                    " termios:300:8N1 write:" + HEX45 + ":100; wait"});
-    usleep(800000);
+    // The first frame has left: the pids are written, and 99 frames wait.
+    ASSERT_TRUE(p.shows("  45 01 01 01 01 01 00 00  300 8N1 raw")) << "no frame at 300 baud";
     kill(p.pid(), SIGINT);
     kill(p.pid(), SIGTERM);
     const outcome o = p.wait(10000);
@@ -464,13 +487,31 @@ TEST(PanelEnd, AForcedEndLeavesNoProgramRunning)
     EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
     FILE *f = fopen(pids.c_str(), "re");
     ASSERT_NE(f, nullptr);
-    long shell = 0;
-    long sleeper = 0;
-    EXPECT_EQ(fscanf(f, "%ld %ld", &shell, &sleeper), 2);
+    char text[64] = {};
+    const std::size_t n = fread(text, 1, sizeof text - 1, f);
     fclose(f);
     (void)unlink(pids.c_str());
-    for (const long pid : {shell, sleeper})
+    char *next = text;
+    for (int i = 0; i < 2; i++) {
+        const long pid = strtol(next, &next, 10);
+        ASSERT_GT(pid, 0) << std::string(text, n);
         EXPECT_NE(kill(static_cast<pid_t>(pid), 0), 0) << pid << " still runs";
+    }
+}
+
+// A signal that comes while the command starts its next program reaches
+// that program too: the run never waits for one the signal missed.
+TEST(PanelEnd, ASignalReachesAProgramStartedAsItCame)
+{
+    for (int round = 0; round < 20; round++) {
+        process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
+                   std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 +
+                       "; sleep 30"});
+        ASSERT_TRUE(p.shows(CLEAN45)) << "round " << round;
+        kill(p.pid(), SIGTERM);
+        const outcome o = p.wait(10000);
+        ASSERT_EQ(o.status, 128 + SIGTERM) << "round " << round << ": " << o.err;
+    }
 }
 
 TEST(PanelEnd, AReaderThatGoesAwayEndsTheRun)
@@ -483,6 +524,8 @@ TEST(PanelEnd, AReaderThatGoesAwayEndsTheRun)
     const outcome o = p.wait();
     EXPECT_EQ(missing_in_order(o.out, {"{\"type\": \"frame\"", "\nstatus 141\n"}), "") << o.out;
     EXPECT_NE(access(LINK.c_str(), F_OK), 0) << "the link was left behind";
+    // Past the second after which the command, had it run on, would have
+    // left its mark: a time of the case, not a wait for the panel.
     usleep(1500000);
     EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the command ran on after the panel";
     (void)unlink(mark.c_str());
@@ -575,7 +618,7 @@ TEST_P(OddCall, IsAnsweredAsTheKernelAnswersIt)
     argv.insert(argv.end(), steps.begin(), steps.end());
     process p(argv);
     const outcome o = p.wait();
-    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+    if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     EXPECT_EQ(o.err, kernel.err);
     EXPECT_NE(o.out.find(c.summary), std::string::npos) << o.out;

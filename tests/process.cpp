@@ -67,37 +67,68 @@ process::~process()
         close(err_);
 }
 
+namespace
+{
+
+long long now_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+bool process::read_some(int limit_ms)
+{
+    std::string *sink[2] = {&read_.out, &read_.err};
+    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
+    if (out_ < 0 && err_ < 0)
+        return false;
+    if (poll(fds, 2, limit_ms) < 0 && errno != EINTR)
+        return false;
+    int *ends[2] = {&out_, &err_};
+    for (int i = 0; i < 2; i++) {
+        if (fds[i].fd < 0 || fds[i].revents == 0)
+            continue;
+        char buf[4096];
+        const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+        if (n > 0) {
+            sink[i]->append(buf, static_cast<size_t>(n));
+        } else {
+            close(fds[i].fd);
+            *ends[i] = -1;
+        }
+    }
+    return true;
+}
+
+bool process::shows(const std::string &text, int limit_ms)
+{
+    const long long end = now_ms() + limit_ms;
+    while (read_.out.find(text) == std::string::npos) {
+        const long long left = end - now_ms();
+        if (left <= 0 || !read_some(static_cast<int>(left)))
+            return false;
+    }
+    return true;
+}
+
 outcome process::wait(int limit_ms)
 {
-    outcome o;
     if (pid_ <= 0)
-        return o;
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    std::string *sink[2] = {&o.out, &o.err};
-    pollfd fds[2] = {{out_, POLLIN, 0}, {err_, POLLIN, 0}};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        const long long spent =
-            (now.tv_sec - start.tv_sec) * 1000LL + (now.tv_nsec - start.tv_nsec) / 1000000;
-        if (spent >= limit_ms) {
+        return read_;
+    const long long end = now_ms() + limit_ms;
+    for (;;) {
+        const long long left = end - now_ms();
+        if (left <= 0) {
             kill(pid_, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(limit_ms - spent)) < 0 && errno != EINTR)
+        if (!read_some(static_cast<int>(left)))
             break;
-        for (int i = 0; i < 2; i++) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buf[4096];
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0)
-                sink[i]->append(buf, static_cast<size_t>(n));
-            else
-                fds[i].fd = -1;
-        }
     }
+    outcome o = read_;
     int st = 0;
     if (waitpid(pid_, &st, 0) == pid_)
         o.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
@@ -130,6 +161,60 @@ bool process::holds_open(const std::string &path, int limit_ms) const
         if (found)
             return true;
         usleep(10000);
+    }
+    return false;
+}
+
+namespace
+{
+
+// The first line of a small /proc file; empty when it cannot be read.
+std::string proc_line(const std::string &path)
+{
+    char text[512] = {};
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return "";
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    const std::string line(text, n > 0 ? static_cast<size_t>(n) : 0);
+    return line.substr(0, line.find('\n'));
+}
+
+// Whether process pid, or one it started, is blocked in one of calls.
+bool in_call(const std::string &pid, const std::vector<long> &calls)
+{
+    // "NR ARGS...", or "running"
+    const std::string call = proc_line("/proc/" + pid + "/syscall");
+    const bool numbered = call.find_first_of("0123456789") == 0;
+    const long nr = numbered ? std::stol(call) : -1;
+    if (std::find(calls.begin(), calls.end(), nr) != calls.end())
+        return true;
+    // Its children, as the kernel lists them: "PID PID ".
+    const std::string children = proc_line("/proc/" + pid + "/task/" + pid + "/children");
+    for (std::size_t at = 0; at < children.size();) {
+        const std::size_t end = std::min(children.find(' ', at), children.size());
+        if (in_call(children.substr(at, end - at), calls))
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+} // namespace
+
+bool process::child_in_call(const std::vector<long> &calls, int limit_ms) const
+{
+    for (int waited = 0; pid_ > 0 && waited <= limit_ms; waited += 5) {
+        const std::string children = proc_line("/proc/" + std::to_string(pid_) + "/task/" +
+                                               std::to_string(pid_) + "/children");
+        for (std::size_t at = 0; at < children.size();) {
+            const std::size_t end = std::min(children.find(' ', at), children.size());
+            if (in_call(children.substr(at, end - at), calls))
+                return true;
+            at = end + 1;
+        }
+        usleep(5000);
     }
     return false;
 }

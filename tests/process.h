@@ -42,14 +42,29 @@ class process
     // waited for.
     [[nodiscard]] pid_t pid() const { return pid_; }
 
+    // Waits until the program's standard output holds text, for at most
+    // limit_ms; false when it did not (or the output ended first). What is
+    // read on the way is kept, and wait() returns it with the rest.
+    [[nodiscard]] bool shows(const std::string &text, int limit_ms = 10000);
+
+    // Waits until a process the program started (or one they started) is
+    // in one of the system calls calls (this machine's numbers), for at most
+    // limit_ms; false when none was.
+    [[nodiscard]] bool child_in_call(const std::vector<long> &calls, int limit_ms = 10000) const;
+
     // Waits until the program holds path open (the file its descriptor
     // names, links resolved), for at most limit_ms; false when it did not.
     [[nodiscard]] bool holds_open(const std::string &path, int limit_ms = 10000) const;
 
   private:
+    // Reads what the program has written, waiting at most limit_ms for it;
+    // false once both streams have ended.
+    bool read_some(int limit_ms);
+
     pid_t pid_ = -1;
     int out_ = -1;
     int err_ = -1;
+    outcome read_; // the output read so far
 };
 
 // The first of pieces that text does not hold after the one before it;

@@ -5,6 +5,7 @@
 // suspend it, break it, fill its buffer, close it while others open it, or
 // when the panel itself is slow.
 #include "process.h"
+#include "watch_required.h"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,7 @@ TEST_P(Uart, PutsOnTheWireWhatAUartWould)
 {
     const auto &c = GetParam();
     const outcome o = run_panel(c.args);
-    if (o.err.rfind("panelsim: cannot watch the settings", 0) == 0)
+    if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     EXPECT_EQ(o.status, c.status) << o.out << o.err;
     EXPECT_EQ(missing_in_order(o.out, c.out), "") << "in:\n" << o.out;
@@ -282,7 +283,7 @@ TEST_P(Breaks, CountTheirZeroAsAByte)
     args.insert(args.end(), {"--", SENDER, LINK, "termios:19200:8N1"});
     args.insert(args.end(), c.steps.begin(), c.steps.end());
     const outcome o = run_panel(args);
-    if (o.err.find("panelsim: cannot watch the settings") != std::string::npos)
+    if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     EXPECT_EQ(frames_of(o.out), c.frames) << o.out << o.err;
 }

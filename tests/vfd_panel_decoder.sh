@@ -15,6 +15,8 @@ set -eu
 command -v sigrok-cli >/dev/null || { echo "sigrok-cli is not installed"; exit 77; }
 demo=$1 panelsim=$2 work=$4 sender=$5
 cases=$(dirname "$0")/break_cases.tsv
+# shellcheck source=tests/watch_required.sh
+. "$(dirname "$0")/watch_required.sh"
 export SIGROKDECODE_DIR="$3" PYTHONDONTWRITEBYTECODE=1
 mkdir -p "$work"
 L=$work/line
@@ -94,7 +96,7 @@ while IFS=$tab read -r name modes steps frames; do
         # shellcheck disable=SC2086 # the steps are words
         timeout 60 "$panelsim" -l "$L" $at_arrival --vcd "$dump" -- \
             "$sender" "$L" termios:19200:8N1 $steps >/dev/null 2>"$work/panel-stderr" || true
-        if grep -q '^panelsim: cannot watch the settings' "$work/panel-stderr"; then
+        if watch_missing "$work/panel-stderr"; then
             skipped=$((skipped + 1))
             continue
         fi
