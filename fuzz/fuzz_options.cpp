@@ -6,9 +6,11 @@
 #include "check.h"
 #include "options.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <fcntl.h>
 #include <getopt.h>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -56,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         words.push_back(word);
     std::vector<char *> argv;
     argv.reserve(words.size() + 1);
-    for (std::string &w : words)
-        argv.push_back(w.data());
+    std::transform(words.begin(), words.end(), std::back_inserter(argv),
+                   [](std::string &w) { return w.data(); });
     argv.push_back(nullptr);
     optind = 0; // getopt starts afresh
     options o;

@@ -84,8 +84,10 @@ struct reader {
     {
         if (++depth > 64)
             return false;
-        if (eat(close))
-            return --depth, true;
+        if (eat(close)) {
+            --depth;
+            return true;
+        }
         do {
             if (keys && !(string() && eat(':')))
                 return false;
