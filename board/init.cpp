@@ -357,7 +357,7 @@ void port_without_a_uart(verdict &v)
     run(v, {PANELCMD, "45"}, 1, usage_line(), err);
 }
 
-// cppcheck-suppress constParameter
+// cppcheck-suppress constParameterCallback
 void closed_standard_descriptors(verdict &v)
 {
     run(v, {PANEL45}, 0, "", "", {.closed_out = true});
@@ -386,6 +386,7 @@ void concurrent_runs(verdict &v)
 std::vector<std::string> concurrent_frames()
 {
     std::vector<std::string> frames;
+    frames.reserve(CONCURRENT_RUNS);
     for (int i = 0; i < CONCURRENT_RUNS; i++)
         frames.push_back(i % 2 ? std::string(16, static_cast<char>('0' + i)) : FRAME45);
     return frames;

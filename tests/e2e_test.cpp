@@ -21,9 +21,11 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace
@@ -40,6 +42,16 @@ using bytes = std::vector<std::uint8_t>;
 
 const bytes FRAME45 = {0x45, 1, 1, 1, 1, 1, 0, 0};
 const bytes OTHER_FRAME = {0x45, 2, 2, 2, 2, 2, 0, 0}; // another program's
+// How long the pseudo-terminal is given to make room before a fill ends.
+constexpr int SETTLE_MS = 50;
+// The calls a program waits for room in (under qemu-user too, which makes
+// its own), and the one a blocking write waits in.
+const std::vector<long> POLLING = {
+#ifdef SYS_poll
+    SYS_poll,
+#endif
+    SYS_ppoll};
+const std::vector<long> WRITING = {SYS_write};
 const std::string USAGE_SUFFIX = " command data...\n";
 
 std::vector<std::string> command(const std::string &program, const std::vector<std::string> &args)
@@ -275,14 +287,15 @@ std::size_t fill(const pty_line &line, std::size_t limit = SIZE_MAX)
     tcsetattr(fd, TCSANOW, &raw);
     std::size_t total = 0;
     const std::string chunk(1024, 'x');
-    // The pty moves data on in the background: fill, let it settle, fill again.
-    for (int round = 0; round < 3; round++) {
+    // The pty moves data on in the background: once a write finds no room,
+    // room that it makes later is waited for, and taken, until none comes.
+    pollfd room{fd, POLLOUT, 0};
+    do {
         ssize_t n;
         while (total < limit &&
                (n = write(fd, chunk.data(), std::min(chunk.size(), limit - total))) > 0)
             total += static_cast<std::size_t>(n);
-        usleep(50000);
-    }
+    } while (total < limit && poll(&room, 1, SETTLE_MS) > 0);
     close(fd);
     return total;
 }
@@ -292,7 +305,7 @@ TEST_F(E2E, BusyLineThatDrainsStillGetsTheWholeFrame)
     const std::size_t filled = fill(line);
     ASSERT_GT(filled, 0U);
     process p(command(cfg.panel45, {}));
-    usleep(700000);
+    ASSERT_TRUE(waits_in_call(p.pid(), POLLING)) << "panel45 never waited for room";
     const bytes got = received();
     const outcome o = p.wait();
     const bytes rest = received();
@@ -331,9 +344,9 @@ TEST_F(E2E, NearlyFullLineWithAnotherWriterGetsBothFramesWhole)
     ASSERT_EQ(fill(line, capacity - 7), capacity - 7);
     process p(command(cfg.panel45, {}));
     ASSERT_TRUE(p.holds_open(line.slave_path())) << "panel45 never opened the line";
-    usleep(300000);
+    ASSERT_TRUE(waits_in_call(p.pid(), POLLING)) << "panel45 never waited for room";
     writer other(line.slave_path(), OTHER_FRAME);
-    usleep(300000);
+    ASSERT_TRUE(in_call_or_ended(other.pid(), WRITING)) << "the other writer never wrote";
     const bytes got = received();
     const outcome o = p.wait();
     EXPECT_EQ(o.status, 0) << o.err;

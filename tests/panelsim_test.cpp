@@ -503,10 +503,10 @@ TEST(PanelEnd, AForcedEndLeavesNoProgramRunning)
 // that program too: the run never waits for one the signal missed.
 TEST(PanelEnd, ASignalReachesAProgramStartedAsItCame)
 {
+    const std::string command =
+        std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 + "; sleep 30";
     for (int round = 0; round < 20; round++) {
-        process p({PANELSIM, "-l", LINK, "--", "sh", "-c",
-                   std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + HEX45 +
-                       "; sleep 30"});
+        process p({PANELSIM, "-l", LINK, "--", "sh", "-c", command});
         ASSERT_TRUE(p.shows(CLEAN45)) << "round " << round;
         kill(p.pid(), SIGTERM);
         const outcome o = p.wait(10000);

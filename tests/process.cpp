@@ -219,6 +219,39 @@ bool process::child_in_call(const std::vector<long> &calls, int limit_ms) const
     return false;
 }
 
+namespace
+{
+
+// Whether process pid has ended: gone, or a zombie its parent has not waited for.
+bool ended(pid_t pid)
+{
+    const std::string stat = proc_line("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t after = stat.rfind(')');
+    return after == std::string::npos || stat.compare(after, 3, ") Z") == 0;
+}
+
+bool wait_for(pid_t pid, const std::vector<long> &calls, int limit_ms, bool or_ended)
+{
+    for (int waited = 0; pid > 0 && waited <= limit_ms; waited += 5) {
+        if (in_call(std::to_string(pid), calls) || (or_ended && ended(pid)))
+            return true;
+        usleep(5000);
+    }
+    return false;
+}
+
+} // namespace
+
+bool waits_in_call(pid_t pid, const std::vector<long> &calls, int limit_ms)
+{
+    return wait_for(pid, calls, limit_ms, false);
+}
+
+bool in_call_or_ended(pid_t pid, const std::vector<long> &calls, int limit_ms)
+{
+    return wait_for(pid, calls, limit_ms, true);
+}
+
 std::string missing_in_order(const std::string &text, const std::vector<std::string> &pieces)
 {
     std::size_t at = 0;

@@ -67,6 +67,13 @@ class process
     outcome read_; // the output read so far
 };
 
+// Waits until process pid, or one it started, is in one of the system calls
+// calls (this machine's numbers), for at most limit_ms; false when it was not.
+[[nodiscard]] bool waits_in_call(pid_t pid, const std::vector<long> &calls, int limit_ms = 10000);
+// The same, or until process pid has ended (a call it made returned).
+[[nodiscard]] bool in_call_or_ended(pid_t pid, const std::vector<long> &calls,
+                                    int limit_ms = 10000);
+
 // The first of pieces that text does not hold after the one before it;
 // empty when it holds them all, in order.
 [[nodiscard]] std::string missing_in_order(const std::string &text,

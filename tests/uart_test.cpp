@@ -62,19 +62,28 @@ TEST_P(Uart, PutsOnTheWireWhatAUartWould)
     EXPECT_EQ(missing_in_order(o.out, c.out), "") << "in:\n" << o.out;
 }
 
+// A shell's wait until the process $p is in system call nr, or has ended.
+std::string until_in(long nr)
+{
+    return "while :; do case \"$(cat /proc/$p/stat 2>/dev/null)\" in ''|*') Z '*) break;; esac; "
+           "grep -q '^" +
+           std::to_string(nr) + " ' /proc/$p/syscall 2>/dev/null && break; sleep 0.005; done; ";
+}
+
 // A script that starts a sender whose last close of the line is held while
 // its 100 frames leave, and opens the line again while it is.
 std::string open_during_a_close()
 {
     return std::string(SENDER) + " " + LINK + " termios:19200:8N1 write:" + FRAME +
-           ":100 close & p=$!; while ! grep -q '^" + std::to_string(SYS_close) +
-           " ' /proc/$p/syscall 2>/dev/null; do sleep 0.005; done; " + SENDER + " " + LINK +
+           ":100 close & p=$!; " + until_in(SYS_close) + SENDER + " " + LINK +
            " termios:9600:8N1 write:" + FRAME;
 }
 
 // Rounds of four programs that each put two bytes of a frame on the line
 // and close it at one moment; then another sets the speed at once. Only the
-// last of the closes waits for the bytes, and it must be one of them.
+// last of the closes waits for the bytes, and it must be one of them. The
+// short sleeps are the case's own: the four gather before the go, and the
+// rounds stand apart on the line.
 std::string closes_at_one_moment()
 {
     const std::string go = LINK + ".go";
@@ -194,11 +203,12 @@ TEST(UartTiming, DoesNotDependOnThePanelsLuck)
 // is waited for: the frame of the host build's panel45 leaves whole after it.
 TEST(UartTiming, ABusyPortThatDrainsIsWaitedFor)
 {
-    const outcome o = run_panel({"-b", "16384", "--", "sh", "-c",
-                                 std::string(SENDER) + " " + PANEL_LINE +
-                                     " termios:19200:8N1 write:46494c4c45520000:2047 " +
-                                     "sleep:1000 & sleep 0.2; " + HOST_PANEL45},
-                                PANEL_LINE);
+    const outcome o =
+        run_panel({"-b", "16384", "--", "sh", "-c",
+                   std::string(SENDER) + " " + PANEL_LINE +
+                       " termios:19200:8N1 write:46494c4c45520000:2047 " + "sleep:1000 & p=$!; " +
+                       until_in(SYS_clock_nanosleep) + HOST_PANEL45},
+                  PANEL_LINE);
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find(CLEAN + "panelsim: 2048 frames received, 0 flagged\n"), std::string::npos)
         << o.out.substr(o.out.size() > 300 ? o.out.size() - 300 : 0);

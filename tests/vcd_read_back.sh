@@ -11,11 +11,13 @@ set -eu
 command -v sigrok-cli >/dev/null || { echo "sigrok-cli is not installed"; exit 77; }
 demo=$1 panelsim=$2 work=$3
 decode="$(dirname "$0")/vcd_decode.sh"
+verdicts="$(dirname "$0")/verdicts.py"
 mkdir -p "$work"
 
-out=$("$demo" --vcd "$work/demo.vcd")
-printf '%s\n' "$out"
-frames=$(printf '%s\n' "$out" | sed -n 's/^panel [^ ]*  \(\([0-9a-f][0-9a-f] \)*[0-9a-f][0-9a-f]\)  .*/\1/p' | tr '\n' ' ')
+"$demo" --json --vcd "$work/demo.vcd" >"$work/demo.json"
+"$verdicts" --name demo "$work/demo.json"
+frames=$("$verdicts" --bytes "$work/demo.json" | tr '\n' ' ')
+[ -n "$frames" ] || { echo "FAIL: the demo reported no frames"; exit 1; }
 read_back=$("$decode" "$work/demo.vcd" 19200 8N1)
 echo "read back at 19200 8N1: $read_back"
 [ "$read_back " = "$frames" ] || { echo "FAIL: the demo's dump is not its frames: $frames"; exit 1; }

@@ -5,6 +5,7 @@
 //
 // writer        start a child that opens a path and writes bytes in one blocking write
 // wait          its exit status: 0 when the write took every byte
+// pid           the child's process id
 #ifndef TESTS_WRITER_H
 #define TESTS_WRITER_H
 
@@ -24,6 +25,7 @@ class writer
     // Waits for the child's exit, for at most limit_ms, then kills it.
     // Returns its exit status, 128 + signal, or -1 when it never ran.
     int wait(int limit_ms = 30000);
+    [[nodiscard]] pid_t pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
