@@ -224,7 +224,11 @@ std::optional<nanos> read_interval(std::span<const unsigned char> bytes, interva
     long long sec = abi_signed(bytes.data(), w, abi.order);
     long long part = abi_signed(bytes.data() + w, w, abi.order);
     if (form == interval_form::timeval) {
-        sec += part / US_PER_S;
+        // The kernel carries the microseconds into the seconds in 64 bits,
+        // wrapping (it is built with -fno-strict-overflow): seconds near the
+        // top wrap below 0, and the limit is refused.
+        sec = static_cast<long long>(static_cast<unsigned long long>(sec) +
+                                     static_cast<unsigned long long>(part / US_PER_S));
         part = part % US_PER_S * NS_PER_TIMEVAL_UNIT;
     }
     if (sec < 0 || part < 0 || part >= NS_PER_S)

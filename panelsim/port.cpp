@@ -420,6 +420,8 @@ nanos port::next_due(nanos t) const
         due(d.give_up);
     if (breaking_)
         due(wire_.break_until());
+    due(wire_.break_starts_at()); // the line goes low: a receiver gets its 00
+
     if (port_free() && !polls_.empty())
         due(wire_.writable_at());
     if (!writers_.empty() && !breaking_)

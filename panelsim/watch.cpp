@@ -97,22 +97,28 @@ bool line_watch::receive(line_call &call, const port_view &port)
     // A thread that makes a call has finished the one before it.
     std::erase_if(closing_, [&](const closing_fd &c) { return c.tid == call.who.pid; });
 
+    call.what = decode(req, port);
+    // What was read belongs to a call that is still waiting, or to none.
+    // (A program of another ABI had nothing read.)
+    if (!std::holds_alternative<calls::passes>(call.what) &&
+        !std::holds_alternative<calls::blind>(call.what) && !valid(call.who))
+        call.what = calls::gone{};
+    return true;
+}
+
+call_kind line_watch::decode(const seccomp_notif &req, const port_view &port)
+{
     if (!known_abi(req.data.arch)) {
         char why[96];
         snprintf(why, sizeof why, "a program of another ABI (audit arch %#x) runs", req.data.arch);
-        call.what = calls::blind{why};
-        return true;
+        return calls::blind{why};
     }
     const auto abi = classify(req.data.arch, req.data.nr);
     if (!abi)
-        return true;
+        return calls::passes{};
     std::uint64_t args[6];
     std::copy(std::begin(req.data.args), std::end(req.data.args), args);
-    call.what = decode(call.who, *abi, args, port);
-    // What was read belongs to a call that is still waiting, or to none.
-    if (!std::holds_alternative<calls::passes>(call.what) && !valid(call.who))
-        call.what = calls::gone{};
-    return true;
+    return decode({req.id, static_cast<pid_t>(req.pid)}, *abi, args, port);
 }
 
 call_kind line_watch::decode(const call_id &who, const call_abi &abi, const std::uint64_t *args,

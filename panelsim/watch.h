@@ -20,6 +20,7 @@
 // program has gone on or died since is `gone`, never acted on.
 //
 // line_watch::receive  takes one call and decodes it
+// line_watch::decode   decodes a call the kernel handed over, without answering it
 // line_watch::valid    whether a call is still waiting for its answer
 // line_watch::go_on    lets the kernel carry the call out
 // line_watch::answer   answers the call with a value or an error, in the kernel's stead
@@ -35,6 +36,8 @@
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+struct seccomp_notif;
 
 // What the watch needs of the port to decode a call.
 struct port_view {
@@ -60,6 +63,9 @@ class line_watch
     // Takes one pending call; false once the listener has no more programs
     // to watch.
     bool receive(line_call &call, const port_view &port);
+    // What the call in req is to the line, read from its program as it is
+    // now; receive() does this for each call it takes.
+    [[nodiscard]] call_kind decode(const seccomp_notif &req, const port_view &port);
 
     [[nodiscard]] bool valid(const call_id &who) const;
     void go_on(const call_id &who) const;

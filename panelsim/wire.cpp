@@ -36,8 +36,17 @@ void wire::send(std::uint8_t value, unsigned oflag, nanos start)
     to_.sent({value, start, free_at_, s});
 }
 
+void wire::tell_low(nanos now_ns)
+{
+    if (low_told_ || break_since_ > now_ns)
+        return;
+    low_told_ = true;
+    to_.went_low(break_since_, settings_);
+}
+
 void wire::end_break(nanos at)
 {
+    tell_low(at);
     to_.broke({break_since_, at, lost_, settings_});
     break_since_ = NEVER;
     break_until_ = NEVER;
@@ -47,6 +56,7 @@ void wire::end_break(nanos at)
 void wire::advance(nanos now_ns)
 {
     for (;;) {
+        tell_low(now_ns);
         const nanos start = next_start();
         if (breaking() && break_until_ <= now_ns && break_until_ <= start) {
             end_break(break_until_);
@@ -135,7 +145,8 @@ void wire::break_on(nanos now_ns, nanos length_ns)
         // so does everything laid out before.
         break_since_ = std::max(now_ns, free_at_);
         lost_ = 0;
-        to_.went_low(break_since_, settings_);
+        low_told_ = false;
+        tell_low(now_ns);
     }
     break_until_ = length_ns == NEVER ? NEVER : break_since_ + length_ns;
     if (options_.at_arrival && break_until_ != NEVER) {

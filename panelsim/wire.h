@@ -19,7 +19,8 @@
 //    does not wait for the queue: the bytes that start during it are
 //    shifted out into the break and lost. (tcsendbreak's waiting for the
 //    output first is the driver's, not the UART's: the panel does it.)
-//    What leaves a receiver from it is the 00 of its start;
+//    What leaves a receiver from it is the 00 of its start, told when the
+//    line goes low, as a byte is told when it starts, never ahead;
 //  - full: the buffer takes no more.
 // Time only moves on: every call first lets go what has started by its time.
 // What leaves goes to a line_listener, in time order.
@@ -37,6 +38,7 @@
 // suspend     tcflow's TCOOFF; resume: TCOON
 // send_flow_char  a flow-control character ahead of the queue
 // break_on    the line low from a time, for a given length or until break_off
+// break_starts_at  when a break asked for goes low, while it has not yet
 // idle_at     when the line falls quiet with everything sent
 // writable_at when a waiting writer wakes, and poll says the line takes output
 #ifndef WIRE_H
@@ -102,6 +104,7 @@ class wire
     [[nodiscard]] bool suspended() const { return suspended_; }
     [[nodiscard]] bool breaking() const { return break_since_ != NEVER; }
     [[nodiscard]] nanos break_until() const { return breaking() ? break_until_ : NEVER; }
+    [[nodiscard]] nanos break_starts_at() const { return low_told_ ? NEVER : break_since_; }
     [[nodiscard]] nanos idle_at() const;
     // When writable() will hold, if nothing else happens; 0 when it does now.
     [[nodiscard]] nanos writable_at() const;
@@ -121,6 +124,8 @@ class wire
     [[nodiscard]] nanos low_at() const;
     void send(std::uint8_t value, unsigned oflag, nanos start);
     void end_break(nanos at);
+    // Tells the listener the line went low, once its time has come.
+    void tell_low(nanos now_ns);
 
     line_settings settings_;
     wire_options options_;
@@ -134,6 +139,7 @@ class wire
     nanos break_since_ = NEVER;
     nanos break_until_ = NEVER;
     std::size_t lost_ = 0;
+    bool low_told_ = true; // the listener knows the break under way began
 };
 
 #endif

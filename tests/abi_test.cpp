@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -281,6 +282,10 @@ TEST_P(Layout, IntervalsAreReadAsTheKernelReadsThem)
     if (abi.time_bytes == 8) {
         const bytes far = record({1LL << 62, 0}, 8, abi.order);
         EXPECT_EQ(read_interval(far, SPEC, abi), NEVER);
+        // Microseconds carried into seconds near the top wrap below 0, as
+        // in the kernel: refused.
+        const bytes wraps = record({LLONG_MAX, 1000000}, 8, abi.order);
+        EXPECT_EQ(read_interval(wraps, VAL, abi), std::nullopt);
     }
 }
 

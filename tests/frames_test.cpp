@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -282,6 +283,28 @@ TEST(Wire, KeepsTheUartsStates)
     EXPECT_EQ(texts(brk->problems),
               (std::vector<std::string>{"break: the controller receives a 00 with a framing error",
                                         "10 bytes sent into the break, lost"}));
+}
+
+// A break asked for while a character is on the wire begins when that
+// character ends: its 00 reaches the receiver then, never ahead, so that a
+// flush in between cuts only what left before it.
+TEST(Wire, TellsABreakWhenTheLineGoesLow)
+{
+    line_under_test t(GOOD, false, 64);
+    EXPECT_EQ(t.w.take(bytes{0x45, 0x01}, 0), 2U);
+    t.w.break_on(BYTE_NS / 2, 10 * BYTE_NS);
+    EXPECT_EQ(t.w.break_starts_at(), BYTE_NS);
+    t.keep(t.m.cut(t.w.discard(BYTE_NS / 2), BYTE_NS / 2, GOOD));
+    t.w.advance(20 * BYTE_NS);
+    t.keep(t.m.flush());
+    std::vector<line_report> frames;
+    std::copy_if(t.got.begin(), t.got.end(), std::back_inserter(frames),
+                 [](const line_report &r) { return r.kind == line_report::frame; });
+    ASSERT_EQ(frames.size(), 2U);
+    EXPECT_EQ(frames[0].bytes, bytes{0x45});
+    EXPECT_EQ(std::string(frames[0].problems.at(0).code), "flushed");
+    EXPECT_EQ(frames[1].bytes, bytes{0x00});
+    EXPECT_EQ(frames[1].time_ns, BYTE_NS);
 }
 
 TEST(FrameMonitor, ReportsAFlushAsAFrameCutShort)
