@@ -42,7 +42,8 @@ using bytes = std::vector<std::uint8_t>;
 
 const bytes FRAME45 = {0x45, 1, 1, 1, 1, 1, 0, 0};
 const bytes OTHER_FRAME = {0x45, 2, 2, 2, 2, 2, 0, 0}; // another program's
-// How long the pseudo-terminal is given to make room before a fill ends.
+// A fill's rounds, and how long the pseudo-terminal settles after each.
+constexpr int SETTLE_ROUNDS = 3;
 constexpr int SETTLE_MS = 50;
 // The calls a program waits for room in (under qemu-user too, which makes
 // its own), and the one a blocking write waits in.
@@ -287,15 +288,15 @@ std::size_t fill(const pty_line &line, std::size_t limit = SIZE_MAX)
     tcsetattr(fd, TCSANOW, &raw);
     std::size_t total = 0;
     const std::string chunk(1024, 'x');
-    // The pty moves data on in the background: once a write finds no room,
-    // room that it makes later is waited for, and taken, until none comes.
-    pollfd room{fd, POLLOUT, 0};
-    do {
+    // The pty moves data on in the background, when it will: fill, let it
+    // settle, fill again. There is nothing to wait for but its own timing.
+    for (int round = 0; round < SETTLE_ROUNDS; round++) {
         ssize_t n;
         while (total < limit &&
                (n = write(fd, chunk.data(), std::min(chunk.size(), limit - total))) > 0)
             total += static_cast<std::size_t>(n);
-    } while (total < limit && poll(&room, 1, SETTLE_MS) > 0);
+        usleep(SETTLE_MS * 1000);
+    }
     close(fd);
     return total;
 }
