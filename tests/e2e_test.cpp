@@ -21,7 +21,6 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
-#include <poll.h>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
