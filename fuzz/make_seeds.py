@@ -61,6 +61,15 @@ def call():
     for i in range(1, 21):
         yield f"call{i:02}_line", notif(i, 0b0110, 0, [0, 0, 8, 0, 0, 0], b"\x45\x01\x01\x01\x01\x01\x00\x00")
     yield "ioctl_set", notif(0, 0b011110, 0, [0, 3, 0, 0, 0, 0], rec)
+    # Waits on the line for room: the target's line is descriptor 4 (its
+    # first descriptors after the standard three and the master).
+    pollfd = struct.pack("<ihh", 4, 4, 0)  # POLLOUT
+    yield "poll_line", notif(14, 0b000001, 0, [0, 1, 100, 0, 0, 0], pollfd)
+    yield "ppoll_line", notif(15, 0b00010001, 0, [0, 1, 8, 0, 8, 0], pollfd + struct.pack("<2q", 1, 0))
+    fdset = struct.pack("<Q", 1 << 4)
+    yield "select_line", notif(17, 0b0100010000, 0, [5, 0, 0, 0, 8, 0], fdset + struct.pack("<2q", 0, 250000))
+    yield "pselect6_line", notif(19, 0b010100010000, 0, [5, 0, 0, 0, 8, 24],
+                                 fdset + struct.pack("<2q", 0, 5000) + struct.pack("<2Q", 0, 8))
     yield "ioctl_any", notif(0, 0b111110, 0, [0, 7, 0, 0, 0, 0], rec)
 
 
