@@ -162,8 +162,16 @@ void wire::break_on(nanos now_ns, nanos length_ns)
 void wire::break_off(nanos now_ns)
 {
     advance(now_ns);
-    if (breaking())
-        end_break(std::max(now_ns, break_since_));
+    if (!breaking())
+        return;
+    if (now_ns < break_since_) {
+        // Ended before the character on the wire did: the line never went
+        // low, and a receiver saw no break.
+        break_since_ = NEVER;
+        break_until_ = NEVER;
+        return;
+    }
+    end_break(now_ns);
 }
 
 nanos wire::idle_at() const

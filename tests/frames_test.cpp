@@ -307,6 +307,21 @@ TEST(Wire, TellsABreakWhenTheLineGoesLow)
     EXPECT_EQ(frames[1].time_ns, BYTE_NS);
 }
 
+// A break ended before the character on the wire had left never took the
+// line low: nothing of it is told, so no report is timed ahead of the call.
+TEST(Wire, ABreakEndedBeforeTheLineWentLowIsNone)
+{
+    line_under_test t(GOOD, false, 64);
+    EXPECT_EQ(t.w.take(bytes{0x45}, 0), 1U);
+    t.w.break_on(BYTE_NS / 4);
+    t.w.break_off(BYTE_NS / 2);
+    t.w.advance(20 * BYTE_NS);
+    t.keep(t.m.flush());
+    ASSERT_EQ(t.got.size(), 1U);
+    EXPECT_EQ(t.got[0].kind, line_report::frame);
+    EXPECT_EQ(t.got[0].bytes, bytes{0x45});
+}
+
 TEST(FrameMonitor, ReportsAFlushAsAFrameCutShort)
 {
     frame_monitor m;
