@@ -169,6 +169,7 @@ void wire::break_off(nanos now_ns)
         // low, and a receiver saw no break.
         break_since_ = NEVER;
         break_until_ = NEVER;
+        low_told_ = true;
         return;
     }
     end_break(now_ns);
