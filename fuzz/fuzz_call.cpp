@@ -7,7 +7,7 @@
 // Byte 0 picks the ABI, byte 1 the call (of every call the filter hands
 // over: 0 is ioctl), bytes 2-3 say what each of the six arguments is (two bits each: the
 // number as given, an address in the memory, the line's descriptor, a
-// terminal request), byte 4 the port's state; then six arguments of 8
+// terminal request), byte 4 the port's state (bit 0 unused); then six arguments of 8
 // bytes; the rest is the memory the call points into.
 #include "check.h"
 #include "tty_abi.h"
@@ -85,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         req.data.args[i] = argument(kinds >> (2 * i) & 3, given, memory);
     }
     port_view port;
-    port.closing = (data[4] & 1) != 0;
     port.takes_output = (data[4] & 2) != 0;
     port.now = (data[4] >> 2) * NS_PER_MS;
     line_watch watch(line_dev);

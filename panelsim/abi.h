@@ -15,7 +15,8 @@
 //    program's memory, so each decoder can be tried on any bytes.
 //
 // FAMILY_ABIS    the ABIs of the family this panel is built for
-// FLOW_CALLS     the calls that move bytes, by their names in the kernel's tables
+// FLOW_CALLS     the calls that move bytes, open or close the line, by their
+//                names in the kernel's tables
 // known_abi      whether programs of an ABI are watched
 // classify       what a handed-over call is, and how its ABI lays out memory
 // abi_word       a word of an ABI out of bytes, zero-extended; abi_signed: sign-extended
@@ -44,6 +45,7 @@ enum class watched_call {
     dup2,
     dup3,
     exit_group,
+    exit,
     execve,
     execveat,
     open,
@@ -82,7 +84,8 @@ extern const std::span<const family_abi> FAMILY_ABIS;
 struct named_call {
     const char *name;
     watched_call call;
-    bool time64; // the 64-bit time form of a 32-bit ABI
+    bool time64;         // the 64-bit time form of a 32-bit ABI
+    bool always = false; // watched where the flow is not: opens, counted as the line's openers
 };
 extern const std::span<const named_call> FLOW_CALLS;
 

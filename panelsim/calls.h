@@ -17,8 +17,9 @@
 //   passes          lets it go on
 //   gone            drops it: the program went on or died
 //   blind           flags the settings unknown, lets it go on
-//   set_settings    applies them; drain_first: holds it until the
-//                   output has left
+//   set_settings    applies them, to the pseudo-terminal too, and
+//                   answers; drain_first: holds it until the output
+//                   has left
 //   drain           holds it until the output has left              yes
 //   send_break      holds it for the drain, then the break
 //   break_on        holds the line low at once
@@ -31,7 +32,7 @@
 //                   write until it fits                              yes
 //   wait_for_room   holds a poll or select until the line takes
 //                   output, another descriptor is ready, or its time  yes
-//   open_line       holds it while a last close is under way         yes
+//   open_line       holds it while a last close is under way, counts it
 //   last_close      holds it until the output has left, or 30 s      yes
 //
 // is_flow  whether a kind is marked "flow" above
@@ -63,6 +64,10 @@ struct set_settings {
     line_settings settings;
     bool drain_first = false; // TCSETSW, TCSETSF and their kin
     std::string why;          // where the settings are not known
+    // The request and its record, as read from the program, for the panel
+    // to make on the pseudo-terminal itself; no record: the kernel makes it.
+    unsigned request = 0;
+    std::vector<unsigned char> record;
 };
 struct drain {
 };
@@ -105,10 +110,11 @@ using call_kind =
                  calls::flow_request, calls::ask_queued, calls::ask_settings, calls::write_bytes,
                  calls::wait_for_room, calls::open_line, calls::last_close>;
 
-// Who made a call: what the port answers it by.
+// Who made a call: what the port answers it by, and the call's number.
 struct call_id {
     std::uint64_t id = 0;
     pid_t pid = 0;
+    long nr = -1;
 };
 
 struct line_call {
@@ -122,7 +128,6 @@ template <> inline constexpr bool is_flow<calls::flow_request> = true;
 template <> inline constexpr bool is_flow<calls::ask_queued> = true;
 template <> inline constexpr bool is_flow<calls::write_bytes> = true;
 template <> inline constexpr bool is_flow<calls::wait_for_room> = true;
-template <> inline constexpr bool is_flow<calls::open_line> = true;
 template <> inline constexpr bool is_flow<calls::last_close> = true;
 
 #endif

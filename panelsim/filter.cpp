@@ -46,12 +46,11 @@ filter_ctx build(bool flow, std::string &why)
         if (rc == 0)
             rc = seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, ioctl_nr, 1, request);
     }
-    if (flow)
-        for (const named_call &c : FLOW_CALLS) {
-            const int nr = seccomp_syscall_resolve_name(c.name);
-            if (rc == 0 && nr != __NR_SCMP_ERROR)
-                rc = seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, nr, 0);
-        }
+    for (const named_call &c : FLOW_CALLS) {
+        const int nr = seccomp_syscall_resolve_name(c.name);
+        if (rc == 0 && (flow || c.always) && nr != __NR_SCMP_ERROR)
+            rc = seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, nr, 0);
+    }
     if (rc != 0) {
         why = std::string("cannot build the filter: ") + strerror(-rc);
         return nullptr;

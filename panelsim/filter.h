@@ -9,7 +9,8 @@
 // (setting, draining, flushing, breaks, tcflow, the output queue's length)
 // and, when the panel models the UART's flow, every write, poll and select,
 // open, close and exec. The panel then decides when each goes on, or answers
-// it itself. The filter is built with libseccomp for every ABI of the
+// it itself. Opens are handed over in every case: the panel counts who holds
+// the line. The filter is built with libseccomp for every ABI of the
 // processor family (abi.h); a program of any other ABI has all its calls
 // handed over, and the panel says it cannot read them.
 // Once the panel has taken a call, only a fatal signal ends the caller's
@@ -21,7 +22,7 @@
 
 #include <string>
 
-// flow: also writes, polls, opens, closes and execs, for a UART in time.
+// flow: also writes, polls, closes and execs, for a UART in time.
 [[nodiscard]] int watch_install(bool flow, std::string &why);
 
 #endif

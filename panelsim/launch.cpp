@@ -176,8 +176,6 @@ bool stand_at_ttys1(const std::string &slave, std::string &why)
     const int status = err == ENOENT ? 127 : 126;
     send_message(sock, 'E', std::string("cannot start ") + argv[0] + ": " + strerror(err), -1,
                  static_cast<unsigned char>(status));
-    // The thread's own exit is not watched: nothing waits for the panel.
-    syscall(SYS_exit, status);
     _exit(status);
 }
 
@@ -216,6 +214,18 @@ bool started(int sock, launch_result &r)
     return false;
 }
 
+// The call pending on the listener goes on.
+void let_go_on(int listener)
+{
+    seccomp_notif req{};
+    if (ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
+        return;
+    seccomp_notif_resp resp{};
+    resp.id = req.id;
+    resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
+    (void)ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &resp);
+}
+
 // Until its exec, the child's own calls are watched too, the exec among
 // them: they go on. The socket closes with the exec, before the command
 // runs: a call pending while the socket is still open after it came is the
@@ -227,13 +237,17 @@ void go_on_before_exec(int sock, int listener)
         return;
     if (poll(fds, 1, 0) != 0)
         return;
-    seccomp_notif req{};
-    if (ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
-        return;
-    seccomp_notif_resp resp{};
-    resp.id = req.id;
-    resp.flags = SECCOMP_USER_NOTIF_FLAG_CONTINUE;
-    (void)ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &resp);
+    let_go_on(listener);
+}
+
+// A child whose command did not start ends; its exit, a watched call, goes on.
+void let_end(pid_t pid, int listener)
+{
+    while (waitpid(pid, nullptr, WNOHANG) == 0) {
+        pollfd pfd{listener, POLLIN, 0};
+        if (poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN) != 0)
+            let_go_on(listener);
+    }
 }
 
 } // namespace
@@ -264,11 +278,13 @@ launch_result launch(char *const argv[], const std::string &slave, const launch_
         go_on_before_exec(sv[0], r.watch);
     close(sv[0]);
     if (r.pid < 0) {
-        // The child's exit is a watched call: without a listener it goes on.
+        if (r.watch >= 0)
+            let_end(pid, r.watch);
+        else
+            (void)waitpid(pid, nullptr, 0);
         if (r.watch >= 0)
             close(r.watch);
         r.watch = -1;
-        (void)waitpid(pid, nullptr, 0);
     }
     return r;
 }

@@ -71,6 +71,9 @@ void end_by_force(run_state &r, int sig)
     r.interrupt = sig;
     r.forced = true;
     while (r.child >= 0 && !r.done) {
+        // The command by the pid it was started with, should the rest not be found.
+        if (r.child > 0)
+            (void)kill(r.child, SIGKILL);
         for (const pid_t pid : descendants(getpid()))
             (void)kill(pid, SIGKILL);
         (void)reap_one(r, 0);
@@ -138,6 +141,9 @@ bool reader_gone(const pollfd &out)
     return (out.revents & POLLERR) != 0;
 }
 
+// How often the line is looked at while a last close is under way.
+constexpr nanos LOOK_AGAIN_NS = NS_PER_MS;
+
 // The panel's parts for one run, and its clock. The loop reads the time once
 // a turn and gives it to each part.
 struct panel_run {
@@ -152,10 +158,20 @@ struct panel_run {
     // something due; NEVER when nothing is.
     [[nodiscard]] nanos until_due(nanos t) const
     {
-        const nanos due = std::min(uart.next_due(t), std::max(out.next_due(), t));
+        nanos due = std::min(uart.next_due(t), std::max(out.next_due(), t));
+        // A last close gone on is looked after until it is done.
+        if (watch.awaits())
+            due = std::min(due, t + LOOK_AGAIN_NS);
         return due == NEVER ? NEVER : due - t;
     }
 };
+
+// What the kernel says others did to the line comes before the calls made
+// after it.
+void on_news(panel_run &run)
+{
+    run.uart.hear(run.watch.news(), run.now());
+}
 
 void on_call(panel_run &run)
 {
@@ -178,28 +194,37 @@ void watch_line(panel_run &run, run_state &r, int sigfd)
         fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
     while (!r.done) {
         const nanos t = run.now();
+        if (run.watch.awaits())
+            on_news(run);
         run.uart.release_due(t);
         run.out.quiet(t);
         // Reports come out whenever the panel has nothing else to do.
         if (fflush(stdout) != 0 && errno == EPIPE)
             end_by_force(r, SIGPIPE);
         const nanos wait = run.until_due(t);
-        std::vector<pollfd> fds = {{run.uart.has_room() ? run.line.master() : -1, POLLIN, 0},
+        std::vector<pollfd> fds = {{run.uart.wants_input() ? run.line.master() : -1, POLLIN, 0},
                                    {sigfd, POLLIN, 0},
                                    {run.watch.fd(), POLLIN, 0},
-                                   {piped ? STDOUT_FILENO : -1, 0, 0}};
+                                   {piped ? STDOUT_FILENO : -1, 0, 0},
+                                   {run.watch.news_fd(), POLLIN, 0}};
         run.uart.waited_on(fds);
         const timespec timeout = to_timespec(wait);
         if (r.done ||
             (ppoll(fds.data(), fds.size(), wait == NEVER ? nullptr : &timeout, nullptr) < 0 &&
              errno != EINTR))
             break;
+        if (fds[4].revents & POLLIN)
+            on_news(run);
         if (fds[2].revents & POLLIN)
             on_call(run);
+        if (run.watch.has_news())
+            on_news(run);
         else if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))
             run.watch.stop();
-        if (fds[0].revents & POLLIN)
+        if (fds[0].revents & (POLLIN | POLLHUP))
             run.uart.take_in(run.now());
+        if (fds[0].revents & POLLHUP)
+            on_news(run);
         if (fds[1].revents & POLLIN)
             on_signal(r, sigfd);
         if (reader_gone(fds[3]))
@@ -322,6 +347,14 @@ int start_watched(const options &o, const pty_line &line, line_watch &watch, run
                         "frame is flagged \"settings unknown\"\n");
         return -1;
     }
+    // The panel looks at its programs through /proc: one of another pid
+    // namespace would show it other processes under their pids.
+    if (!proc_is_ours()) {
+        fprintf(stderr, "panelsim: /proc here is not of the panel's own pid namespace, so it "
+                        "cannot see the programs it starts; mount one (unshare --mount-proc "
+                        "does)\n");
+        return 2;
+    }
     // Whatever the command leaves running is ours to wait for.
     (void)prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
     int status = 0;
@@ -364,6 +397,13 @@ int main(int argc, char *argv[])
     };
     (void)fstat(line.slave(), &st);
     line_watch watch(st.st_rdev);
+    // Who has the line open is watched from before the command starts: the
+    // panel lets go of the line, so that the kernel says when nobody holds it.
+    if (!watch.count_opens(line.slave_path(), line.master())) {
+        perror("panelsim: cannot watch the line's openers (inotify)");
+        return ended_early(o, 2);
+    }
+    line.let_go();
     run_state r;
     if (const int status = start_watched(o, line, watch, r, notices); status >= 0)
         return ended_early(o, status);

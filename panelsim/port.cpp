@@ -61,13 +61,14 @@ bool readable(pid_t pid, const std::vector<segment> &data, std::size_t at, std::
 
 port::port(pty_line &line, line_watch &watch, verdicts &out, const port_options &options)
     : line_(line), watch_(watch), out_(out), wire_(initial(line, options.blind), options.wire, out),
-      models_flow_(!options.wire.at_arrival && !options.blind), blind_(options.blind)
+      models_flow_(!options.wire.at_arrival && !options.blind), blind_(options.blind),
+      expected_(read_record(line.master()))
 {
 }
 
 port_view port::view(nanos t) const
 {
-    return {wire_.settings(), closing(), !models_flow_ || (wire_.writable() && port_free()), t};
+    return {wire_.settings(), !models_flow_ || (wire_.writable() && port_free()), t};
 }
 
 bool port::closing() const
@@ -82,6 +83,7 @@ bool port::closing() const
 // pseudo-terminal to pass on what was written before it.
 void port::take_in(nanos t)
 {
+    check_line(t);
     (void)take_in_until_full(t);
 }
 
@@ -90,10 +92,16 @@ bool port::take_in_until_full(nanos t)
 {
     std::uint8_t buf[CHUNK];
     wire_.advance(t);
+    bool heard = false;
     while (wire_.room() > 0) {
         const ssize_t n = line_.read({buf, std::min(sizeof buf, wire_.room())}, 0);
-        if (n <= 0)
+        if (n <= 0) {
+            let_go_ = n < 0 && errno == EIO;
             return false;
+        }
+        // Who wrote them, as far as the kernel has told, before they are judged.
+        if (!std::exchange(heard, true))
+            hear(watch_.news(), t);
         if (blind_ || !wire_.settings().known)
             follow_line(t);
         (void)wire_.take({buf, static_cast<std::size_t>(n)}, t);
@@ -145,8 +153,24 @@ void port::on(const call_id &who, calls::set_settings &&c, nanos t)
         out_.unseen(c.why);
     if (c.drain_first && models_flow_)
         return drains_.push_back({{who, std::move(c)}});
+    apply(who, c, t);
+}
+
+// The change made: by the panel on the pseudo-terminal where it has the
+// record, so that it knows what the pseudo-terminal holds from then on, else
+// by the kernel; and on the wire, unless the kernel refuses it.
+void port::apply(const call_id &who, const calls::set_settings &c, nanos t)
+{
+    if (c.record.empty()) {
+        wire_.change(c.settings, t);
+        return watch_.go_on(who);
+    }
+    std::vector<unsigned char> record = c.record;
+    if (const int err = line_.request(c.request, record.data()); err != 0)
+        return watch_.answer(who, 0, err);
+    expected_ = read_record(line_.master());
     wire_.change(c.settings, t);
-    watch_.go_on(who);
+    watch_.answer(who, 0);
 }
 
 void port::on(const call_id &who, calls::drain &&c, nanos /*t*/)
@@ -258,20 +282,45 @@ void port::on(const call_id &who, calls::wait_for_room &&c, nanos t)
     polls_.push_back({who, std::move(c.wait)});
 }
 
-void port::on(const call_id &who, calls::open_line && /*c*/, nanos /*t*/)
+void port::on(const call_id &who, calls::open_line && /*c*/, nanos t)
 {
+    // A close the panel did not see may have let the line go just before.
+    hear(watch_.news(), t);
     if (closing())
         return opens_.push_back(who);
-    watch_.go_on(who);
+    watch_.open_goes_on(who);
 }
 
-void port::on(const call_id &who, calls::last_close &&c, nanos t)
+void port::on(const call_id &who, calls::last_close && /*c*/, nanos t)
 {
-    // A port whose output is suspended is not waited for: the serial core
-    // drops what it holds.
+    begin_close(who, t);
+}
+
+// A last close: the port shuts once its output has left, or its closing
+// wait is over. A port whose output is suspended is not waited for: the
+// serial core drops what it holds. who is nobody where the panel did not
+// see the close.
+void port::begin_close(const call_id &who, nanos t)
+{
     if (wire_.suspended())
         discard(t);
-    drains_.push_back({{who, c}, t + CLOSING_WAIT_NS});
+    drains_.push_back({{who, calls::last_close{}}, t + CLOSING_WAIT_NS});
+}
+
+// What the kernel says others did to the line. A program the panel does not
+// watch that has the line open may change it at any moment: from now on
+// the settings are what the line really reports, and unknown. A last close
+// the panel could not see shuts the port as a seen one does.
+void port::hear(const line_news &news, nanos t)
+{
+    if (watch_.line_open())
+        let_go_ = false; // open again: what is written to it is to be taken
+    if (news.outsider && !blind_) {
+        out_.unseen("a program the panel does not watch has the line open");
+        follow_line(t);
+    }
+    if (news.unseen_last_close && models_flow_ && !closing() && wire_.idle_at() > t)
+        begin_close({}, t);
 }
 
 // Takes as much of a write as the transmit buffer has room for at t,
@@ -326,6 +375,7 @@ void port::discard(nanos t)
 
 void port::release_due(nanos t)
 {
+    check_line(t);
     wire_.advance(t);
     if (breaking_ && !wire_.breaking()) {
         watch_.go_on(*breaking_);
@@ -336,7 +386,7 @@ void port::release_due(nanos t)
     release_polls(t);
     if (!closing()) {
         for (const call_id &who : opens_)
-            watch_.go_on(who);
+            watch_.open_goes_on(who);
         opens_.clear();
     }
 }
@@ -361,7 +411,7 @@ void port::release_drains(nanos t)
 void port::complete_drain(drain_wait &d, bool quiet, nanos t)
 {
     if (const auto *s = std::get_if<calls::set_settings>(&d.call.what)) {
-        wire_.change(s->settings, t);
+        return apply(d.call.who, *s, t);
     } else if (const auto *b = std::get_if<calls::send_break>(&d.call.what)) {
         wire_.break_on(t, b->length);
         breaking_ = d.call.who;
@@ -373,6 +423,9 @@ void port::complete_drain(drain_wait &d, bool quiet, nanos t)
             discard(t);
         wire_.break_off(t);
         wire_.resume(t);
+        if (d.call.who.id != 0)
+            watch_.close_goes_on(d.call.who);
+        return;
     }
     watch_.go_on(d.call.who);
 }
@@ -441,8 +494,14 @@ void port::waited_on(std::vector<pollfd> &fds) const
 
 void port::release_all(nanos t)
 {
-    for (const drain_wait &d : drains_)
-        watch_.go_on(d.call.who);
+    for (const drain_wait &d : drains_) {
+        if (d.call.who.id == 0)
+            continue;
+        if (std::holds_alternative<calls::last_close>(d.call.what))
+            watch_.close_goes_on(d.call.who);
+        else
+            watch_.go_on(d.call.who);
+    }
     drains_.clear();
     if (breaking_) {
         watch_.go_on(*breaking_);
@@ -458,7 +517,7 @@ void port::release_all(nanos t)
     }
     polls_.clear();
     for (const call_id &who : opens_)
-        watch_.go_on(who);
+        watch_.open_goes_on(who);
     opens_.clear();
     models_flow_ = false;
 }
@@ -499,6 +558,20 @@ void port::follow_line(nanos t)
     line_settings s = read_settings(line_.master());
     s.known = false;
     wire_.change(s, t);
+}
+
+// A change of the pseudo-terminal's settings that the panel did not make
+// is someone else's: from now on the settings are what the line reports.
+void port::check_line(nanos t)
+{
+    if (blind_)
+        return;
+    const tty_record now = read_record(line_.master());
+    if (now == expected_)
+        return;
+    expected_ = now;
+    out_.unseen("the line's settings were changed by a program the panel does not watch");
+    follow_line(t);
 }
 
 // From now on the settings are not known.

@@ -18,12 +18,20 @@
 //    Times are nanoseconds on the monotonic clock since the panel started.
 //  - Nothing a write was told was taken is ever dropped unseen: what leaves
 //    is told to the verdicts, and so is what a flush or a forced end drops.
-//  - Where the settings are not seen (no command, a blind call), the speed,
-//    stop bits and flags are taken from the line, and the verdicts say the
-//    settings are unknown.
+//  - Where the settings are not seen (no command, a blind call, a program
+//    the panel does not watch has the line open or has changed it), the
+//    speed, stop bits and flags are taken from the line, and the verdicts
+//    say the settings are unknown. The panel makes the watched programs'
+//    changes on the pseudo-terminal itself, so any other change of it is
+//    someone else's, and is seen.
+//  - A last close the panel could not see (an io_uring close, a program
+//    killed by a signal) still shuts the port only once its output has
+//    left: opens of the line wait for it, and no later opener's change
+//    reaches the bytes queued before it.
 //
 // port::view          what the watch needs of the port to decode a call
 // port::take_in       what programs wrote to the pseudo-terminal without being seen
+// port::hear          the kernel's news of what others did to the line
 // port::handle        one decoded call: answered now, or held
 // port::release_due   lets go every held call that is due by a time
 // port::next_due      when the next held call is due; NEVER when none is
@@ -36,6 +44,7 @@
 #include "clock.h"
 #include "output.h"
 #include "pty_line.h"
+#include "tty_abi.h"
 #include "verdicts.h"
 #include "watch.h"
 #include "wire.h"
@@ -57,9 +66,13 @@ class port
 
     [[nodiscard]] port_view view(nanos t) const;
     void take_in(nanos t);
+    void hear(const line_news &news, nanos t);
     // Whether what the pseudo-terminal holds is taken now: as the serial
     // core wakes its writer, once fewer than WAKEUP_CHARS bytes wait.
     [[nodiscard]] bool has_room() const { return wire_.writable(); }
+    // Whether to wait for what the pseudo-terminal holds: while there is
+    // room, and the line is open or still holds something.
+    [[nodiscard]] bool wants_input() const { return has_room() && !let_go_; }
     void handle(line_call &&call, nanos t);
     void release_due(nanos t);
     [[nodiscard]] nanos next_due(nanos t) const;
@@ -114,6 +127,8 @@ class port
     void run_out(nanos t);
     [[nodiscard]] bool take_from(held_write &w, nanos t);
     bool answer_bad_write(const held_write &w);
+    void apply(const call_id &who, const calls::set_settings &c, nanos t);
+    void begin_close(const call_id &who, nanos t);
     void complete_drain(drain_wait &d, bool quiet, nanos t);
     void release_drains(nanos t);
     void release_writers(nanos t);
@@ -123,6 +138,7 @@ class port
     [[nodiscard]] bool port_free() const { return writers_.empty() && !breaking_; }
     void follow_line(nanos t);
     void unseen(const std::string &why, nanos t);
+    void check_line(nanos t);
 
     pty_line &line_;
     line_watch &watch_;
@@ -131,6 +147,8 @@ class port
     output_processor output_;
     bool models_flow_; // calls are held as the UART would hold them
     bool blind_;
+    tty_record expected_; // the pseudo-terminal's settings, as the panel last made or saw them
+    bool let_go_ = false; // nobody has the line open, and it holds nothing more
     std::vector<drain_wait> drains_;
     std::optional<call_id> breaking_; // a tcsendbreak, until its break ends
     std::deque<held_write> writers_;

@@ -71,7 +71,7 @@ tell is_open(pid_t pid, long long fd)
     return errno == ENOENT ? tell::no : tell::cannot;
 }
 
-tell is_line(pid_t pid, long long fd, dev_t line)
+tell names_line(pid_t pid, long long fd, dev_t line)
 {
     if (fd < 0 || fd > 0x7fffffff)
         return tell::no;
@@ -82,6 +82,17 @@ tell is_line(pid_t pid, long long fd, dev_t line)
     if (stat(path, &st) != 0)
         return errno == EACCES || errno == EPERM ? tell::cannot : tell::no;
     return S_ISCHR(st.st_mode) && st.st_rdev == line ? tell::yes : tell::no;
+}
+
+tell is_line(pid_t pid, long long fd, dev_t line)
+{
+    const tell names = names_line(pid, fd, line);
+    if (names != tell::yes)
+        return names;
+    const long flags = fd_flags(pid, static_cast<int>(fd));
+    if (flags < 0)
+        return tell::cannot;
+    return (flags & O_PATH) != 0 ? tell::no : tell::yes;
 }
 
 std::vector<int> open_fds(pid_t pid)
@@ -111,29 +122,26 @@ long fd_flags(pid_t pid, int fd)
     return flags;
 }
 
-std::vector<holder> line_holders(dev_t line)
+namespace
 {
-    std::vector<holder> found;
-    DIR *dir = opendir("/proc");
-    if (dir == nullptr)
-        return {{-1, -1}};
-    while (const dirent *e = readdir(dir)) {
-        const pid_t pid = number(e->d_name);
-        if (pid <= 0 || pid == getpid())
-            continue;
-        for (const int fd : open_fds(pid))
-            if (is_line(pid, fd, line) == tell::yes)
-                found.push_back({pid, fd});
-    }
-    closedir(dir);
-    return found;
+
+// A path through /proc/self or /proc/thread-self names the caller's own
+// entries: from here, those of pid's.
+std::string as_seen_by(pid_t pid, const std::string &path)
+{
+    for (const char *self : {"/proc/self/", "/proc/thread-self/"})
+        if (path.rfind(self, 0) == 0)
+            return "/proc/" + std::to_string(pid) + "/" + path.substr(strlen(self));
+    return path;
 }
+
+} // namespace
 
 dev_t device_at(pid_t pid, int dirfd, const std::string &path)
 {
     std::string at;
     if (!path.empty() && path[0] == '/')
-        at = proc(pid, "root") + path;
+        at = proc(pid, "root") + as_seen_by(pid, path);
     else if (dirfd == AT_FDCWD)
         at = proc(pid, "cwd") + "/" + path;
     else
@@ -212,6 +220,37 @@ pid_t thread_group(pid_t tid)
     return tgid;
 }
 
+long thread_count(pid_t pid)
+{
+    return static_cast<long>(std::max(0LL, proc_number(pid, "status", "Threads:")));
+}
+
+bool has_ended(pid_t tid)
+{
+    char text[512] = {};
+    FILE *f = fopen(proc(tid, "stat").c_str(), "re");
+    if (f == nullptr)
+        return true;
+    const std::size_t n = fread(text, 1, sizeof text - 1, f);
+    fclose(f);
+    const char *after = n > 0 ? strrchr(text, ')') : nullptr;
+    return after == nullptr || strncmp(after, ") Z", 3) == 0 || strncmp(after, ") X", 3) == 0;
+}
+
+long current_call(pid_t tid)
+{
+    // "NR ARGS... SP PC", "-1 SP PC" outside a call, or "running".
+    char text[32] = {};
+    FILE *f = fopen(proc(tid, "syscall").c_str(), "re");
+    if (f == nullptr)
+        return -2;
+    const bool read = fgets(text, sizeof text, f) != nullptr;
+    fclose(f);
+    char *end = nullptr;
+    const long nr = read ? strtol(text, &end, 10) : -2;
+    return read && end != text ? std::max(nr, -1L) : read ? -1 : -2;
+}
+
 long long open_file_limit(pid_t pid)
 {
     // "Max open files            1024                 4096                 files"
@@ -223,9 +262,37 @@ long long fd_table_size(pid_t pid)
     return proc_number(pid, "status", "FDSize:");
 }
 
-std::vector<pid_t> descendants(pid_t pid)
+namespace
 {
-    // Every process and its parent, from the field after the command name.
+
+// The children of every thread of pid, as /proc/PID/task/TID/children lists
+// them; false when the kernel does not list them.
+bool children_of(pid_t pid, std::vector<pid_t> &into)
+{
+    DIR *tasks = opendir(proc(pid, "task").c_str());
+    if (tasks == nullptr)
+        return errno == ENOENT || errno == ESRCH; // gone meanwhile
+    bool listed = true;
+    while (const dirent *e = readdir(tasks)) {
+        if (number(e->d_name) < 0)
+            continue;
+        FILE *f = fopen(proc(pid, ("task/" + std::string(e->d_name) + "/children").c_str()).c_str(), "re");
+        if (f == nullptr) {
+            listed = listed && errno != ENOENT;
+            continue;
+        }
+        for (long child; fscanf(f, "%ld", &child) == 1;)
+            into.push_back(static_cast<pid_t>(child));
+        fclose(f);
+    }
+    closedir(tasks);
+    return listed;
+}
+
+// Every process of the host and its parent: only where the kernel lists no
+// children.
+std::vector<pid_t> descendants_by_walk(pid_t pid)
+{
     std::vector<std::pair<pid_t, pid_t>> parent_of;
     DIR *dir = opendir("/proc");
     if (dir == nullptr)
@@ -251,4 +318,24 @@ std::vector<pid_t> descendants(pid_t pid)
                 found.push_back(p);
     found.erase(found.begin());
     return found;
+}
+
+} // namespace
+
+std::vector<pid_t> descendants(pid_t pid)
+{
+    std::vector<pid_t> found;
+    if (!children_of(pid, found))
+        return descendants_by_walk(pid);
+    for (std::size_t i = 0; i < found.size(); i++)
+        if (!children_of(found[i], found))
+            return descendants_by_walk(pid);
+    return found;
+}
+
+bool proc_is_ours()
+{
+    char self[32] = {};
+    const ssize_t n = readlink("/proc/self", self, sizeof self - 1);
+    return n > 0 && strtol(self, nullptr, 10) == getpid();
 }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,6 +105,20 @@ termios pty_line::settings() const
 bool pty_line::configure(const termios &tio) // NOLINT(readability-make-member-function-const)
 {
     return tcsetattr(slave_, TCSANOW, &tio) == 0;
+}
+
+// Through the master side, which sets the slave side's terminal. Not
+// const: it changes the line, though only through the descriptor.
+int pty_line::request(unsigned long number, void *record) // NOLINT(readability-make-member-function-const)
+{
+    return ioctl(master_, number, record) == 0 ? 0 : errno;
+}
+
+void pty_line::let_go()
+{
+    if (slave_ >= 0)
+        (void)close(slave_);
+    slave_ = -1;
 }
 
 ssize_t pty_line::read(std::span<std::uint8_t> buf, int timeout_ms)

@@ -5,10 +5,12 @@
 // The programs write to the slave side as they would to the serial port;
 // whoever holds the master side sees every byte exactly as it left, and,
 // through tcgetattr on the master (which on Linux reports the slave's
-// settings), the line settings they were sent under. The line keeps a slave
-// descriptor of its own, so the line stays up while programs open and close
-// it. A line that is linked at a path holds that path (line_lock) until it
-// is destroyed, so that no other line takes over its link meanwhile.
+// settings), the line settings they were sent under. The line stays up as
+// long as the master side is open, while programs open and close the slave
+// side; the line keeps a slave descriptor of its own until let_go, after
+// which the master reports a hang-up exactly while no program has the line
+// open. A line that is linked at a path holds that path (line_lock) until
+// it is destroyed, so that no other line takes over its link meanwhile.
 //
 // open        create the pair; the line starts with the system's defaults
 // link        hold a path and make the slave reachable there through a symbolic link
@@ -16,6 +18,8 @@
 // holder      after a link refused because the path is held: the holder's pid
 // settings    the slave's line settings, as they are now
 // configure   set the slave's line settings, as an earlier user might
+// request     make a terminal request of the line, as a program on it would
+// let_go      close the line's own slave descriptor
 // read        what arrived on the line, waiting a bounded time for it
 // drain       everything that arrives until the line has been quiet a while
 #ifndef PTY_LINE_H
@@ -59,9 +63,13 @@ class pty_line
 
     [[nodiscard]] termios settings() const;
     [[nodiscard]] bool configure(const termios &tio);
+    // 0, or the errno the kernel refuses it with.
+    [[nodiscard]] int request(unsigned long number, void *record);
+    void let_go();
 
     // Reads what is available, waiting up to timeout_ms for something to
-    // arrive. Returns the number of bytes, 0 when nothing came, -1 on error.
+    // arrive. Returns the number of bytes, 0 when nothing came, -1 on error
+    // (EIO: nothing is left, and nobody has the line open).
     [[nodiscard]] ssize_t read(std::span<std::uint8_t> buf, int timeout_ms);
 
     // Everything that arrives until quiet_ms pass without a byte, or until

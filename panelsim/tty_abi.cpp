@@ -249,6 +249,15 @@ std::size_t report_settings(int fd, unsigned number, const line_settings &asked,
     return patch(t);
 }
 
+tty_record read_record(int fd)
+{
+    kernel_termios t{};
+    tty_record r;
+    if (ioctl(fd, GET, &t) == 0)
+        memcpy(r.bytes.data(), &t, sizeof t);
+    return r;
+}
+
 line_settings read_settings(int fd)
 {
     kernel_termios t{};

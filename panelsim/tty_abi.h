@@ -22,12 +22,14 @@
 // record_size     how many bytes of the program's memory a request carries
 // settings_from   the settings a request's record asks for
 // read_settings   the settings a terminal reports, as line_settings
+// read_record     the whole record of a terminal's settings, to tell a change by
 // report_settings the record a request for the settings gets from a UART
 #ifndef TTY_ABI_H
 #define TTY_ABI_H
 
 #include "settings.h"
 
+#include <array>
 #include <cstddef>
 #include <span>
 
@@ -84,6 +86,14 @@ extern const std::span<const tty_request> TTY_REQUESTS;
 
 // Room for the largest record a settings request carries, in every layout.
 inline constexpr std::size_t LARGEST_RECORD = 128;
+
+// A terminal's settings as the kernel keeps them, byte for byte: any change
+// by anyone, even one that sets what the panel cannot read, changes it.
+struct tty_record {
+    std::array<unsigned char, LARGEST_RECORD> bytes{};
+    bool operator==(const tty_record &) const = default;
+};
+[[nodiscard]] tty_record read_record(int fd);
 
 // The argument values of TCFLSH and TCXONC, as the kernel numbers them.
 inline constexpr long TTY_OUTPUT_QUEUE = 1; // TCOFLUSH

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <optional>
 #include <linux/seccomp.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -71,6 +72,12 @@ bool line_watch::valid(const call_id &who) const
     return fd_ >= 0 && ioctl(fd_, SECCOMP_IOCTL_NOTIF_ID_VALID, &id) == 0;
 }
 
+void line_watch::open_goes_on(const call_id &who)
+{
+    openers_.opening(who.pid);
+    go_on(who);
+}
+
 void line_watch::go_on(const call_id &who) const
 {
     seccomp_notif_resp resp{};
@@ -93,9 +100,13 @@ bool line_watch::receive(line_call &call, const port_view &port)
     seccomp_notif req{};
     if (ioctl(fd_, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
         return errno == EINTR || errno == ENOENT;
-    call = line_call{{req.id, static_cast<pid_t>(req.pid)}, calls::passes{}};
+    call = line_call{{req.id, static_cast<pid_t>(req.pid), req.data.nr}, calls::passes{}};
     // A thread that makes a call has finished the one before it.
     std::erase_if(closing_, [&](const closing_fd &c) { return c.tid == call.who.pid; });
+    if (openers_.finished(call.who.pid)) {
+        line_news n;
+        check_left_open(n);
+    }
 
     call.what = decode(req, port);
     // What was read belongs to a call that is still waiting, or to none.
@@ -118,7 +129,7 @@ call_kind line_watch::decode(const seccomp_notif &req, const port_view &port)
         return calls::passes{};
     std::uint64_t args[6];
     std::copy(std::begin(req.data.args), std::end(req.data.args), args);
-    return decode({req.id, static_cast<pid_t>(req.pid)}, *abi, args, port);
+    return decode({req.id, static_cast<pid_t>(req.pid), req.data.nr}, *abi, args, port);
 }
 
 call_kind line_watch::decode(const call_id &who, const call_abi &abi, const std::uint64_t *args,
@@ -134,7 +145,7 @@ call_kind line_watch::decode(const call_id &who, const call_abi &abi, const std:
     case watched_call::openat:
     case watched_call::openat2:
     case watched_call::creat:
-        return port.closing ? open_call(who, abi, args) : calls::passes{};
+        return open_call(who, abi, args);
     case watched_call::poll:
     case watched_call::ppoll:
     case watched_call::select:
@@ -160,30 +171,45 @@ call_kind unseen_request(const call_id &who, const tty_request &r, const line_se
         s.known = false;
         return calls::set_settings{s, r.drain_first,
                                    "cannot see which file process " + std::to_string(who.pid) +
-                                       " set the settings of (" + strerror(EACCES) + ")"};
+                                       " set the settings of (" + strerror(EACCES) + ")",
+                                   0,
+                                   {}};
     }
     if (r.op == tty_op::drain || r.drain_first)
         return calls::drain{};
     return calls::passes{};
 }
 
-// The settings a request's record asks for, read out of the program.
-call_kind settings_call(const call_id &who, const tty_request &r, std::uint64_t addr,
-                        const line_settings &current)
+} // namespace
+
+// The settings a request's record asks for, read out of the program. Its
+// record goes with them: the panel makes the request on the pseudo-terminal
+// itself, so that it knows what the pseudo-terminal holds from then on. While
+// a program the panel does not watch has the line open, they are not known:
+// it may change them at any moment.
+call_kind line_watch::settings_call(const call_id &who, unsigned request, std::uint64_t addr,
+                                    const line_settings &current) const
 {
-    unsigned char record[LARGEST_RECORD] = {};
-    const int err = read_memory(who.pid, addr, record, record_size(r.op));
+    const tty_request &r = *find_request(request);
+    std::vector<unsigned char> record(record_size(r.op));
+    const int err = read_memory(who.pid, addr, record.data(), record.size());
     // A request at a bad address fails in the kernel too: nothing changes.
     if (err == EFAULT)
         return calls::passes{};
-    if (err == 0)
-        return calls::set_settings{settings_from(r.op, record, current), r.drain_first, {}};
-    line_settings s = current;
-    s.known = false;
-    return calls::set_settings{s, r.drain_first, cannot_read(who.pid, "the settings", err)};
+    if (err != 0) {
+        line_settings s = current;
+        s.known = false;
+        return calls::set_settings{s, r.drain_first, cannot_read(who.pid, "the settings", err), 0,
+                                   {}};
+    }
+    calls::set_settings set{settings_from(r.op, record.data(), current), r.drain_first, {},
+                            request, std::move(record)};
+    if (openers_.outsider_holds()) {
+        set.settings.known = false;
+        set.why = "a program the panel does not watch has the line open";
+    }
+    return set;
 }
-
-} // namespace
 
 call_kind line_watch::ioctl_call(const call_id &who, const std::uint64_t *args,
                                  const line_settings &current) const
@@ -221,7 +247,7 @@ call_kind line_watch::ioctl_call(const call_id &who, const std::uint64_t *args,
     case tty_op::outq:
         return calls::ask_queued{args[2]};
     default:
-        return settings_call(who, *r, args[2], current);
+        return settings_call(who, r->number, args[2], current);
     }
 }
 
@@ -265,17 +291,47 @@ call_kind line_watch::poll_call(const call_id &who, const call_abi &abi, const s
     return calls::wait_for_room{std::move(*wait)};
 }
 
-// Only while a last close is under way do opens of the line matter: they
-// wait for it.
+namespace
+{
+
+// Whether an open asks for O_PATH: a descriptor that names the file and
+// opens nothing.
+bool path_only(pid_t pid, const call_abi &abi, const std::uint64_t *args)
+{
+    std::uint64_t flags = 0;
+    switch (abi.call) {
+    case watched_call::open:
+        flags = args[1];
+        break;
+    case watched_call::openat:
+        flags = args[2];
+        break;
+    case watched_call::openat2: // struct open_how: its flags first
+        if (read_memory(pid, args[2], &flags, sizeof flags) != 0)
+            return false;
+        break;
+    default: // creat
+        break;
+    }
+    return (flags & O_PATH) != 0;
+}
+
+} // namespace
+
+// An open of the line: the port lets it go on, counted, or holds it while a
+// last close is under way. An O_PATH open opens nothing: it is counted only
+// where the kernel counts it.
 call_kind line_watch::open_call(const call_id &who, const call_abi &abi,
                                 const std::uint64_t *args) const
 {
     const bool at = abi.call == watched_call::openat || abi.call == watched_call::openat2;
     const auto path = read_string(who.pid, args[at ? 1 : 0], PATH_MAX);
     const int dirfd = at ? static_cast<int>(args[0]) : AT_FDCWD;
-    if (path && device_at(who.pid, dirfd, *path) == line_)
-        return calls::open_line{};
-    return calls::passes{};
+    if (!path || device_at(who.pid, dirfd, *path) != line_)
+        return calls::passes{};
+    if (path_only(who.pid, abi, args) && !openers_.counts_paths())
+        return calls::passes{};
+    return calls::open_line{};
 }
 
 namespace
@@ -304,6 +360,7 @@ std::vector<int> closed_by(pid_t pid, const call_abi &abi, const std::uint64_t *
             });
         break;
     case watched_call::exit_group:
+    case watched_call::exit: // the last thread's: its process's files close with it
         closing = open;
         break;
     default: // an exec closes what is marked close-on-exec
@@ -319,35 +376,85 @@ std::vector<int> closed_by(pid_t pid, const call_abi &abi, const std::uint64_t *
 
 call_kind line_watch::close_call(const call_id &who, const call_abi &abi, const std::uint64_t *args)
 {
+    // A thread that ends while others go on closes nothing.
+    if (abi.call == watched_call::exit && thread_count(who.pid) > 1)
+        return calls::passes{};
     const bool needs_open = abi.call != watched_call::close && abi.call != watched_call::dup2 &&
                             abi.call != watched_call::dup3;
-    std::vector<int> closing =
+    const std::vector<int> closing =
         closed_by(who.pid, abi, args, needs_open ? open_fds(who.pid) : std::vector<int>{});
-    // A descriptor that may not be looked into may be the line.
-    std::erase_if(closing, [&](int d) { return is_line(who.pid, d, line_) == tell::no; });
-    if (!closing.empty() && last(who.pid, closing))
+    std::vector<line_fd> closed;
+    for (const int d : closing)
+        if (const auto fd = line_fd_of(who.pid, d))
+            closed.push_back(*fd);
+    if (!closed.empty() && last(who.pid, closed))
         return calls::last_close{};
     return calls::passes{};
 }
 
-// Whether closing these descriptors of the thread tid leaves nobody holding
-// the line. Closes let go earlier may not have run yet: their descriptors
+// Descriptor fd of process pid, if it is the line's: open on it, or one
+// that may not be looked into (it may be the line).
+std::optional<line_watch::line_fd> line_watch::line_fd_of(pid_t pid, int fd) const
+{
+    if (is_line(pid, fd, line_) == tell::no)
+        return std::nullopt;
+    return line_fd{pid, fd};
+}
+
+// The descriptors of the line that the watched programs hold: only the
+// panel's own processes are looked through.
+std::vector<line_watch::line_fd> line_watch::all_watched_fds() const
+{
+    std::vector<line_fd> found;
+    for (const pid_t pid : descendants(getpid()))
+        for (const int fd : open_fds(pid))
+            if (const auto l = line_fd_of(pid, fd))
+                found.push_back(*l);
+    return found;
+}
+
+// Whether closing these descriptors of the thread tid leaves the line open
+// in none of the watched programs, nor, as far as the kernel has told, in
+// any other. Closes let go earlier may not have run yet: their descriptors
 // count as closed. Exactly one of several closes made at the same moment is
 // the last.
-bool line_watch::last(pid_t tid, const std::vector<int> &closing)
+bool line_watch::last(pid_t tid, const std::vector<line_fd> &closed)
 {
-    const pid_t pid = thread_group(tid);
-    std::transform(closing.begin(), closing.end(), std::back_inserter(closing_), [&](int d) {
-        return closing_fd{tid, pid, d};
-    });
-    const std::vector<holder> holders = line_holders(line_);
+    for (const line_fd &c : closed)
+        closing_.push_back({tid, c});
+    const std::vector<line_fd> fds = all_watched_fds();
+    const auto is = [](const line_fd &a, const line_fd &b) { return a.pid == b.pid && a.fd == b.fd; };
     // A close that is no longer seen has run.
     std::erase_if(closing_, [&](const closing_fd &c) {
-        return std::none_of(holders.begin(), holders.end(),
-                            [&](const holder &h) { return h.pid == c.pid && h.fd == c.fd; });
+        return std::none_of(fds.begin(), fds.end(), [&](const line_fd &f) { return is(f, c.at); });
     });
-    return std::all_of(holders.begin(), holders.end(), [&](const holder &h) {
-        return std::any_of(closing_.begin(), closing_.end(),
-                           [&](const closing_fd &c) { return c.pid == h.pid && c.fd == h.fd; });
-    });
+    return !openers_.outsider_holds() &&
+           std::all_of(fds.begin(), fds.end(), [&](const line_fd &f) {
+               return std::any_of(closing_.begin(), closing_.end(),
+                                  [&](const closing_fd &c) { return is(f, c.at); });
+           });
+}
+
+void line_watch::close_goes_on(const call_id &who)
+{
+    openers_.closing_last(who.pid, who.nr);
+    go_on(who);
+}
+
+line_news line_watch::news()
+{
+    line_news n = openers_.read();
+    if (n.left_open)
+        check_left_open(n);
+    return n;
+}
+
+// A last close went on and the line stayed open: if none of the watched
+// programs holds it, someone else does.
+void line_watch::check_left_open(line_news &n)
+{
+    if (!all_watched_fds().empty())
+        return;
+    openers_.held_outside();
+    n.outsider = true;
 }

@@ -8,21 +8,34 @@
 // program, and hands the port the call decoded whole (calls.h): a change of
 // settings, a request for them, a drain, a break, a write and where its
 // bytes are, a poll or select that asks the line for room, an open of the
-// line, the last close of it (no other process holds it, not counting
-// descriptors whose close is already under way), or nothing to the line.
-// Every "does this concern the line?" is decided here, from the call and a
-// small view of the port; the port only decides when each goes on.
+// line, the last close of it, or nothing to the line. Every "does this
+// concern the line?" is decided here, from the call and a small view of the
+// port; the port only decides when each goes on.
+//
+// Whether anyone has the line open is the kernel's to say (openers.h): the
+// watch tells it of every open and last close of the line it lets go on,
+// and takes its news of what nobody watched did. A close is the last when
+// none of the watched programs holds the line afterwards, nor anyone the
+// panel knows of; only the panel's own processes are looked through.
 //
 // A call the kernel refuses before it sends anything (a count or an address
-// it will not take, a descriptor not open for writing) is nothing to the
-// line: the kernel answers it. What the watch reads of a program (its
-// memory, /proc) may be stale by the time it has read it: a call whose
-// program has gone on or died since is `gone`, never acted on.
+// it will not take, a descriptor not open for writing, one opened with
+// O_PATH) is nothing to the line: the kernel answers it. What the watch
+// reads of a program (its memory, /proc) may be stale by the time it has
+// read it: a call whose program has gone on or died since is `gone`, never
+// acted on.
 //
+// line_watch::count_opens  starts watching who has the line open
 // line_watch::receive  takes one call and decodes it
 // line_watch::decode   decodes a call the kernel handed over, without answering it
+// line_watch::news     what others did to the line since it was last asked
+// line_watch::has_news whether the watch learnt some while taking a call
+// line_watch::line_open  whether anyone had the line open when last looked at
+// line_watch::awaits   whether a last close gone on is still to let the line go
 // line_watch::valid    whether a call is still waiting for its answer
 // line_watch::go_on    lets the kernel carry the call out
+// line_watch::open_goes_on   lets an open of the line go on, told to openers
+// line_watch::close_goes_on  lets a last close of the line go on, told to openers
 // line_watch::answer   answers the call with a value or an error, in the kernel's stead
 #ifndef WATCH_H
 #define WATCH_H
@@ -30,9 +43,11 @@
 #include "abi.h"
 #include "calls.h"
 #include "clock.h"
+#include "openers.h"
 #include "settings.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -42,7 +57,6 @@ struct seccomp_notif;
 // What the watch needs of the port to decode a call.
 struct port_view {
     line_settings settings;    // what the line is set to (a termio call changes only part)
-    bool closing = false;      // a last close is under way: opens of the line wait for it
     bool takes_output = false; // a poll for room is answered at once: the kernel's answer is right
     nanos now = 0;             // the panel's time: a poll's deadline counts from it
 };
@@ -60,6 +74,20 @@ class line_watch
     void stop();
     [[nodiscard]] int fd() const { return fd_; }
 
+    // path: the line's device; master: the pseudo-terminal's other side.
+    [[nodiscard]] bool count_opens(const std::string &path, int master)
+    {
+        return openers_.watch(path, master);
+    }
+    // What to poll for news; -1 before count_opens.
+    [[nodiscard]] int news_fd() const { return openers_.fd(); }
+    [[nodiscard]] line_news news();
+    [[nodiscard]] bool has_news() const { return openers_.has_unread(); }
+    // Whether the line was open when last looked at.
+    [[nodiscard]] bool line_open() const { return openers_.open(); }
+    // Whether a last close of the line is under way, to be looked after.
+    [[nodiscard]] bool awaits() const { return openers_.awaits(); }
+
     // Takes one pending call; false once the listener has no more programs
     // to watch.
     bool receive(line_call &call, const port_view &port);
@@ -69,6 +97,8 @@ class line_watch
 
     [[nodiscard]] bool valid(const call_id &who) const;
     void go_on(const call_id &who) const;
+    void open_goes_on(const call_id &who);
+    void close_goes_on(const call_id &who);
     // value, or, when err is not 0, the error err.
     void answer(const call_id &who, long long value, int err = 0) const;
 
@@ -77,6 +107,8 @@ class line_watch
                                    const std::uint64_t *args, const port_view &port);
     [[nodiscard]] call_kind ioctl_call(const call_id &who, const std::uint64_t *args,
                                        const line_settings &current) const;
+    [[nodiscard]] call_kind settings_call(const call_id &who, unsigned request, std::uint64_t addr,
+                                          const line_settings &current) const;
     [[nodiscard]] call_kind write_call(const call_id &who, const call_abi &abi,
                                        const std::uint64_t *args) const;
     [[nodiscard]] call_kind poll_call(const call_id &who, const call_abi &abi,
@@ -85,19 +117,28 @@ class line_watch
                                       const std::uint64_t *args) const;
     [[nodiscard]] call_kind close_call(const call_id &who, const call_abi &abi,
                                        const std::uint64_t *args);
-    [[nodiscard]] bool last(pid_t tid, const std::vector<int> &closing);
 
+    // A descriptor of the line in a watched program.
+    struct line_fd {
+        pid_t pid;
+        int fd;
+    };
     // A descriptor of the line whose close has been let go, and may not
     // have run yet.
     struct closing_fd {
         pid_t tid;
-        pid_t pid;
-        int fd;
+        line_fd at;
     };
+
+    [[nodiscard]] std::optional<line_fd> line_fd_of(pid_t pid, int fd) const;
+    [[nodiscard]] std::vector<line_fd> all_watched_fds() const;
+    [[nodiscard]] bool last(pid_t tid, const std::vector<line_fd> &closed);
+    void check_left_open(line_news &n);
 
     dev_t line_;
     int fd_ = -1;
     std::vector<closing_fd> closing_;
+    openers openers_;
 };
 
 #endif

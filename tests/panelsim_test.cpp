@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -296,14 +297,7 @@ TEST(PanelUse, TakesOverTheLinkOfAKilledPanel)
 {
     {
         process first({PANELSIM, "-l", LINK});
-        bool linked = false;
-        for (int i = 0; i < 1000 && !linked; i++) {
-            const std::string target = link_target();
-            linked = !target.empty() && first.holds_open(target, 0);
-            if (!linked)
-                usleep(10000);
-        }
-        ASSERT_TRUE(linked) << "the first panel never linked " << LINK;
+        ASSERT_TRUE(first.shows("panelsim: the line is at ")) << "the first panel never linked " << LINK;
         kill(first.pid(), SIGKILL);
         EXPECT_EQ(first.wait().status, 128 + SIGKILL);
     }
@@ -417,6 +411,147 @@ TEST(PanelUse, SettingsThatCannotBeReadAreUnknown)
     EXPECT_NE(slow, std::string::npos) << o.out;
     EXPECT_EQ(slow, o.out.rfind("  9600 ??1 raw")) << o.out;
 }
+
+// A program the panel does not watch that has the line open, or is given it,
+// may change it at any moment: from then on no frame is called clean. Each
+// case's command opens the line at 19200 8N1 and goes on at GO, then waits
+// for DONE. The program outside acts before GO, or (`first`) starts before
+// the panel, waits for the line's descriptor and acts at GO.
+struct outsider_case {
+    const char *name;
+    std::vector<std::string> command;
+    std::vector<std::string> outside;
+    bool first;
+    std::string frame; // a frame the panel reports
+};
+
+class Outsider : public testing::TestWithParam<outsider_case>
+{
+};
+
+const std::string GO = LINK + ".go";
+const std::string DONE = LINK + ".done";
+const std::string SOCKET = LINK + ".sock";
+const std::string UNKNOWN_9600 =
+    "  45 01 01 01 01 01 00 00  9600 ??1 raw  !! settings unknown; speed 9600, not 19200\n";
+const std::string UNKNOWN_19200 = "  45 01 01 01 01 01 00 00  19200 ??1 raw  !! settings unknown\n";
+
+void touch(const std::string &path)
+{
+    (void)close(open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644));
+}
+
+TEST_P(Outsider, IsNeverCalledClean)
+{
+    const auto &c = GetParam();
+    (void)unlink(GO.c_str());
+    (void)unlink(DONE.c_str());
+    std::vector<std::string> argv = {PANELSIM, "-l", LINK, "--"};
+    argv.insert(argv.end(), c.command.begin(), c.command.end());
+    argv.push_back("wait:" + DONE);
+    std::optional<process> outside;
+    if (c.first)
+        outside.emplace(c.outside);
+    struct stat st {
+    };
+    for (int i = 0; c.first && i < 1000 && stat(SOCKET.c_str(), &st) != 0; i++)
+        usleep(10000);
+    process p(argv);
+    // The command holds the line and waits for GO.
+    ASSERT_TRUE(p.child_in_call(SLEEPING)) << "the command never got to its wait";
+    if (!c.first) {
+        outside.emplace(c.outside);
+        EXPECT_EQ(outside->wait().status, 0);
+    }
+    touch(GO);
+    if (c.first) {
+        EXPECT_EQ(outside->wait().status, 0);
+    }
+    touch(DONE);
+    const outcome o = p.wait();
+    (void)unlink(GO.c_str());
+    (void)unlink(DONE.c_str());
+    if (watch_missing(o.err))
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_NE(o.out.find(c.frame), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("a program the panel does not watch"), std::string::npos) << o.err;
+}
+
+// The command waits for GO, then writes a frame.
+const std::vector<std::string> WAITS_THEN_WRITES = {SENDER, LINK, "termios:19200:8N1",
+                                                    "wait:" + GO, "write:" + HEX45};
+
+INSTANTIATE_TEST_SUITE_P(
+    Unwatched, Outsider,
+    testing::Values(
+        outsider_case{"stty_from_another_terminal",
+                      WAITS_THEN_WRITES,
+                      {"stty", "-F", LINK, "9600"},
+                      false,
+                      UNKNOWN_9600},
+        // It changes what a pseudo-terminal keeps: that is seen.
+        outsider_case{"given_the_descriptor_it_sets_9600",
+                      {SENDER, LINK, "termios:19200:8N1", "pass:" + SOCKET},
+                      {SENDER, "take:" + SOCKET, "wait:" + GO, "termios:9600:8N1", "write:" + HEX45},
+                      true,
+                      UNKNOWN_9600},
+        // It changes only what a pseudo-terminal does not keep; the command
+        // has closed its own descriptor, and the line stayed open.
+        outsider_case{"given_the_descriptor_it_sets_7e1",
+                      {SENDER, LINK, "termios:19200:8N1", "pass:" + SOCKET, "close"},
+                      {SENDER, "take:" + SOCKET, "wait:" + GO, "termios:19200:7E1",
+                       "write:" + HEX45},
+                      true,
+                      UNKNOWN_19200},
+        // Its break does not reach a pseudo-terminal at all.
+        outsider_case{"a_break_from_another_program",
+                      WAITS_THEN_WRITES,
+                      {SENDER, LINK, "break"},
+                      false,
+                      UNKNOWN_19200}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// In a pid namespace whose /proc is another's, the panel would see other
+// processes under its programs' pids: it refuses to start. With a /proc of
+// its own it works as anywhere.
+struct namespace_case {
+    const char *name;
+    bool mount_proc;
+    int status;
+    std::string said; // in standard output, or standard error for a refusal
+};
+
+class PidNamespace : public testing::TestWithParam<namespace_case>
+{
+};
+
+TEST_P(PidNamespace, NeverJudgesByAnotherView)
+{
+    const auto &c = GetParam();
+    std::vector<std::string> argv = {"unshare", "--pid", "--fork"};
+    if (geteuid() != 0)
+        argv.insert(argv.end(), {"--user", "--map-root-user"});
+    if (c.mount_proc)
+        argv.emplace_back("--mount-proc");
+    argv.insert(argv.end(),
+                {PANELSIM, "-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45});
+    process p(argv);
+    const outcome o = p.wait();
+    if (o.err.rfind("unshare: ", 0) == 0)
+        GTEST_SKIP() << "no pid namespace to be had here: " << o.err;
+    if (watch_missing(o.err))
+        GTEST_SKIP() << o.err;
+    EXPECT_EQ(o.status, c.status) << o.err;
+    EXPECT_NE((c.status == 2 ? o.err : o.out).find(c.said), std::string::npos) << o.out << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Unshared, PidNamespace,
+    testing::Values(namespace_case{"with_its_own_proc", true, 0, CLEAN45},
+                    namespace_case{"with_the_hosts_proc", false, 2,
+                                   "panelsim: /proc here is not of the panel's own pid namespace"}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // Started with standard output closed, the panel keeps the line off it: the
 // command's standard output must not be the line's master side.
@@ -625,6 +760,7 @@ TEST_P(OddCall, IsAnsweredAsTheKernelAnswersIt)
 }
 
 const std::string NOTHING_SENT = "panelsim: 0 frames received, 0 flagged\n";
+const std::string ONE_CLEAN = "panelsim: 1 frame received, 0 flagged\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Kernel, OddCall,
@@ -638,7 +774,15 @@ INSTANTIATE_TEST_SUITE_P(
                     odd_case{"writev_bad_base", false, NOTHING_SENT},
                     odd_case{"poll_closed", true, ""}, odd_case{"poll_over_limit", true, ""},
                     odd_case{"ppoll_bad_time", true, ""}, odd_case{"ppoll_bad_mask_size", true, ""},
-                    odd_case{"select_closed", true, ""}, odd_case{"pselect_bad_time", true, ""}),
+                    odd_case{"select_closed", true, ""}, odd_case{"pselect_bad_time", true, ""},
+                    // On a descriptor opened with O_PATH every request fails
+                    // with EBADF and changes nothing: ten frames before a
+                    // flush on it leave whole, one after the others clean.
+                    odd_case{"opath_flush", false, "panelsim: 10 frames received, 0 flagged\n"},
+                    odd_case{"opath_tcsets", false, ONE_CLEAN},
+                    odd_case{"opath_tcflow", false, ONE_CLEAN},
+                    odd_case{"opath_outq", false, ONE_CLEAN},
+                    odd_case{"opath_tcgets", false, ONE_CLEAN}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 } // namespace

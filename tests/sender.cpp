@@ -5,6 +5,8 @@
 // line can be put in front of the virtual panel.
 //
 //   sender PATH STEP...
+//   sender take:SOCKET STEP...   the line is a descriptor another sender passes
+//                                over the Unix socket SOCKET, made here
 //
 //   termios:BAUD:FRAMING[:now|drain|flush]   TCSETS, TCSETSW or TCSETSF
 //   termios2:BAUD:FRAMING[:...]              TCSETS2..., the speed given apart (BOTHER)
@@ -22,6 +24,10 @@
 //   sleep:MS             wait
 //   wait:FILE            wait until FILE exists
 //   close                close the line
+//   uring_close          close the line through io_uring (exit status 77 where
+//                        io_uring is not to be had)
+//   exit                 end this thread, the last, by exit(2) instead of exit_group
+//   pass:SOCKET          pass the line's descriptor to the sender waiting at SOCKET
 //   cloexec              mark the line close-on-exec
 //   exec PROGRAM ARGS... run PROGRAM in this process (the rest of the words)
 //   undumpable           keep other users' processes out of this one's memory
@@ -31,6 +37,8 @@
 // flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200 or 4000000; any other
 // is taken as 115200. Exit status 0, or 1 with a message on the
 // first step that fails; 77 when the ABI is not offered here.
+#include "uring_close.h"
+
 #include <algorithm>
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
@@ -49,10 +57,13 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <vector>
+
 
 namespace
 {
@@ -213,9 +224,41 @@ long bad_time(int fd, bool by_ppoll, std::size_t mask_size)
     return pselect(fd + 1, nullptr, &out, nullptr, &ts, nullptr);
 }
 
+// A request on a descriptor of the line opened with O_PATH, which the
+// kernel refuses; then a frame written on the line itself, ten for a flush.
+long on_path_only(int fd, const char *path, const std::string &name)
+{
+    const int p = open(path, O_PATH | O_CLOEXEC);
+    int n = 0;
+    termios t{};
+    t.c_cflag = CS8 | CREAD | CLOCAL | B9600;
+    long r = -1;
+    if (name == "opath_flush") {
+        for (int i = 0; i < 10; i++)
+            (void)write(fd, frame, sizeof frame);
+        r = ioctl(p, TCFLSH, TCOFLUSH);
+    } else if (name == "opath_tcsets") {
+        r = ioctl(p, TCSETS, &t);
+    } else if (name == "opath_tcflow") {
+        r = ioctl(p, TCXONC, TCOOFF);
+    } else if (name == "opath_outq") {
+        r = ioctl(p, TIOCOUTQ, &n);
+    } else {
+        r = ioctl(p, TCGETS, &t);
+    }
+    const int err = errno;
+    if (name != "opath_flush")
+        (void)write(fd, frame, sizeof frame);
+    close(p);
+    errno = err;
+    return r;
+}
+
 // Raw calls where the C library's declarations would refuse them.
 long make(int fd, const char *path, const std::string &name)
 {
+    if (name.rfind("opath_", 0) == 0)
+        return on_path_only(fd, path, name);
     if (name == "write_huge_count")
         return syscall(SYS_write, fd, frame, SIZE_MAX);
     if (name == "write_half_mapped")
@@ -248,6 +291,66 @@ bool odd_call(int fd, const char *path, const std::string &name)
     fprintf(stderr, "odd %s: %s\n", name.c_str(),
             r >= 0 ? std::to_string(r).c_str() : strerror(errno));
     return true;
+}
+
+sockaddr_un socket_at(const std::string &path)
+{
+    sockaddr_un at{};
+    at.sun_family = AF_UNIX;
+    path.copy(at.sun_path, sizeof at.sun_path - 1);
+    return at;
+}
+
+// Passes the line's descriptor to the sender waiting at path.
+int pass(int fd, const std::string &path)
+{
+    const int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un at = socket_at(path);
+    if (s < 0 || connect(s, reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0)
+        return -1;
+    char byte = 'L';
+    iovec iov{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof fd)] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr *c = CMSG_FIRSTHDR(&msg);
+    c->cmsg_level = SOL_SOCKET;
+    c->cmsg_type = SCM_RIGHTS;
+    c->cmsg_len = CMSG_LEN(sizeof fd);
+    memcpy(CMSG_DATA(c), &fd, sizeof fd);
+    const int r = sendmsg(s, &msg, 0) == 1 ? 0 : -1;
+    close(s);
+    return r;
+}
+
+// The descriptor another sender passes over a socket made at path.
+int take(const std::string &path)
+{
+    const int s = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_un at = socket_at(path);
+    (void)unlink(path.c_str());
+    if (s < 0 || bind(s, reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0 ||
+        listen(s, 1) != 0)
+        return -1;
+    const int peer = accept4(s, nullptr, nullptr, SOCK_CLOEXEC);
+    char byte = 0;
+    iovec iov{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr msg{};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    int fd = -1;
+    if (peer >= 0 && recvmsg(peer, &msg, MSG_CMSG_CLOEXEC) == 1 && CMSG_FIRSTHDR(&msg) != nullptr)
+        memcpy(&fd, CMSG_DATA(CMSG_FIRSTHDR(&msg)), sizeof fd);
+    close(peer);
+    close(s);
+    (void)unlink(path.c_str());
+    return fd;
 }
 
 bool step(int fd, const std::string &text)
@@ -342,6 +445,16 @@ bool step(int fd, const std::string &text)
         r = fcntl(fd, F_SETFD, FD_CLOEXEC);
     } else if (what == "close") {
         r = close(fd);
+    } else if (what == "uring_close") {
+        const int res = uring_close(fd);
+        if (res == -ENOSYS || res == -EPERM)
+            exit(77);
+        errno = -res;
+        r = res == 0 ? 0 : -1;
+    } else if (what == "exit") {
+        syscall(SYS_exit, 0);
+    } else if (what == "pass") {
+        r = pass(fd, p[1]);
     } else if (what == "undumpable") {
         r = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     } else if (what == "odd") {
@@ -365,7 +478,9 @@ int main(int argc, char *argv[])
     if (argc < 2)
         return 2;
     line_path = argv[1];
-    int fd = open(argv[1], O_RDWR | O_NOCTTY);
+    const std::string taken = "take:";
+    int fd = strncmp(argv[1], taken.c_str(), taken.size()) == 0 ? take(argv[1] + taken.size())
+                                                                 : open(argv[1], O_RDWR | O_NOCTTY);
     if (fd < 0) {
         perror(argv[1]);
         return 1;
