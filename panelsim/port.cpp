@@ -13,8 +13,6 @@
 namespace
 {
 
-// How long the serial core lets a last close wait for the output to leave.
-constexpr nanos CLOSING_WAIT_NS = 30 * NS_PER_S;
 // While bytes are queued, reports come out as their frames end, at least this often.
 constexpr nanos REPORT_EVERY_NS = 10 * NS_PER_MS;
 // How much of a program's bytes, or of the pseudo-terminal, is read at a time.
@@ -61,13 +59,14 @@ bool readable(pid_t pid, const std::vector<segment> &data, std::size_t at, std::
 
 port::port(pty_line &line, line_watch &watch, verdicts &out, const port_options &options)
     : line_(line), watch_(watch), out_(out), wire_(initial(line, options.blind), options.wire, out),
-      models_flow_(!options.wire.at_arrival && !options.blind), blind_(options.blind)
+      models_flow_(!options.wire.at_arrival && !options.blind), blind_(options.blind),
+      asked_(wire_.settings())
 {
 }
 
 port_view port::view(nanos t) const
 {
-    return {wire_.settings(), closing(), !models_flow_ || (wire_.writable() && port_free()), t};
+    return {asked_, closing(), !models_flow_ || (wire_.writable() && port_free()), t};
 }
 
 bool port::closing() const
@@ -96,7 +95,7 @@ bool port::take_in_until_full(nanos t)
             return false;
         if (blind_ || !wire_.settings().known)
             follow_line(t);
-        (void)wire_.take({buf, static_cast<std::size_t>(n)}, t);
+        to_wire({buf, static_cast<std::size_t>(n)}, t);
     }
     return true;
 }
@@ -145,7 +144,7 @@ void port::on(const call_id &who, calls::set_settings &&c, nanos t)
         out_.unseen(c.why);
     if (c.drain_first && models_flow_)
         return drains_.push_back({{who, std::move(c)}});
-    wire_.change(c.settings, t);
+    apply(c.settings, t);
     watch_.go_on(who);
 }
 
@@ -199,8 +198,10 @@ void port::on(const call_id &who, calls::flow_request &&c, nanos t)
     case TTY_ION: {
         const std::uint8_t ch =
             c.action == TTY_IOFF ? wire_.settings().stop_char : wire_.settings().start_char;
-        if (ch != 0)
+        if (ch != 0) {
+            taken_ += wire_.flow_char_pending() ? 0 : 1; // one waiting is replaced
             wire_.send_flow_char(ch, t);
+        }
         break;
     }
     default:
@@ -271,7 +272,8 @@ void port::on(const call_id &who, calls::last_close &&c, nanos t)
     // drops what it holds.
     if (wire_.suspended())
         discard(t);
-    drains_.push_back({{who, c}, t + CLOSING_WAIT_NS});
+    const nanos wait = serial_.closing_wait();
+    drains_.push_back({{who, c}, wait == NEVER ? NEVER : t + wait});
 }
 
 // Takes as much of a write as the transmit buffer has room for at t,
@@ -299,7 +301,7 @@ bool port::take_from(held_write &w, nanos t)
             return true;
         out.clear();
         const std::size_t used = output_.process({in, n}, wire_.room(), wire_.settings(), out);
-        (void)wire_.take(out, t);
+        to_wire(out, t);
         w.done += used;
         if (used == 0)
             break; // a character that needs more room than there is
@@ -321,6 +323,7 @@ bool port::answer_bad_write(const held_write &w)
 void port::discard(nanos t)
 {
     const std::size_t dropped = wire_.discard(t);
+    dropped_ += dropped;
     out_.dropped(dropped, t, wire_.settings());
 }
 
@@ -334,6 +337,7 @@ void port::release_due(nanos t)
     release_drains(t);
     release_writers(t);
     release_polls(t);
+    release_modem_waits();
     if (!closing()) {
         for (const call_id &who : opens_)
             watch_.go_on(who);
@@ -361,7 +365,7 @@ void port::release_drains(nanos t)
 void port::complete_drain(drain_wait &d, bool quiet, nanos t)
 {
     if (const auto *s = std::get_if<calls::set_settings>(&d.call.what)) {
-        wire_.change(s->settings, t);
+        apply(s->settings, t);
     } else if (const auto *b = std::get_if<calls::send_break>(&d.call.what)) {
         wire_.break_on(t, b->length);
         breaking_ = d.call.who;
@@ -373,6 +377,7 @@ void port::complete_drain(drain_wait &d, bool quiet, nanos t)
             discard(t);
         wire_.break_off(t);
         wire_.resume(t);
+        line_closed();
     }
     watch_.go_on(d.call.who);
 }
@@ -460,6 +465,9 @@ void port::release_all(nanos t)
     for (const call_id &who : opens_)
         watch_.go_on(who);
     opens_.clear();
+    for (const held_modem_wait &w : modem_waits_)
+        watch_.go_on(w.who);
+    modem_waits_.clear();
     models_flow_ = false;
 }
 
@@ -498,14 +506,14 @@ void port::follow_line(nanos t)
 {
     line_settings s = read_settings(line_.master());
     s.known = false;
-    wire_.change(s, t);
+    apply(s, t);
 }
 
 // From now on the settings are not known.
 void port::unseen(const std::string &why, nanos t)
 {
     out_.unseen(why);
-    line_settings s = wire_.settings();
+    line_settings s = asked_;
     s.known = false;
-    wire_.change(s, t);
+    apply(s, t);
 }
