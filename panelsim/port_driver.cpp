@@ -9,8 +9,9 @@
 #include "procs.h"
 #include "tty_abi.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <vector>
 
 void port::apply(const line_settings &s, nanos t)
 {
