@@ -33,7 +33,17 @@
 //   wait_for_room   holds a poll or select until the line takes
 //                   output, another descriptor is ready, or its time  yes
 //   open_line       holds it while a last close is under way, counts it
-//   last_close      holds it until the output has left, or 30 s      yes
+//   last_close      holds it until the output has left, or for the
+//                   port's closing wait                              yes
+//   refuse          answers it with an error (a record at a bad address)
+//   ask_modem       answers TIOCMGET with the modem-control lines
+//   set_modem       changes the outputs (TIOCMSET, TIOCMBIS, TIOCMBIC)
+//   wait_modem      holds TIOCMIWAIT until an input it names changes
+//                                                                    yes
+//   ask_counts      answers TIOCGICOUNT with the interrupt counters
+//   ask_lsr         answers TIOCSERGETLSR: whether the transmitter is empty
+//   ask_serial      answers TIOCGSERIAL with the driver's setup
+//   set_serial      changes the driver's setup, refuses, or lets it go on
 //
 // is_flow  whether a kind is marked "flow" above
 #ifndef CALLS_H
@@ -42,6 +52,7 @@
 #include "abi.h"
 #include "clock.h"
 #include "poll_wait.h"
+#include "serial_abi.h"
 #include "settings.h"
 
 #include <cstdint>
@@ -101,6 +112,33 @@ struct open_line {
 };
 struct last_close {
 };
+struct refuse {
+    int err = 0;
+};
+struct ask_modem {
+    std::uint64_t addr = 0; // where the lines go
+};
+struct set_modem {
+    unsigned set = 0; // the TIOCM_ outputs raised
+    unsigned clear = 0;
+};
+struct wait_modem {
+    unsigned mask = 0; // the TIOCM_ inputs waited for
+};
+struct ask_counts {
+    std::uint64_t addr = 0;
+};
+struct ask_lsr {
+    std::uint64_t addr = 0;
+};
+struct ask_serial {
+    std::uint64_t addr = 0;
+    record_layout layout; // the caller's
+};
+struct set_serial {
+    serial_record asked;
+    bool privileged = false; // CAP_SYS_ADMIN in the initial user namespace
+};
 
 } // namespace calls
 
@@ -108,7 +146,9 @@ using call_kind =
     std::variant<calls::passes, calls::gone, calls::blind, calls::set_settings, calls::drain,
                  calls::send_break, calls::break_on, calls::break_off, calls::flush_output,
                  calls::flow_request, calls::ask_queued, calls::ask_settings, calls::write_bytes,
-                 calls::wait_for_room, calls::open_line, calls::last_close>;
+                 calls::wait_for_room, calls::open_line, calls::last_close, calls::refuse,
+                 calls::ask_modem, calls::set_modem, calls::wait_modem, calls::ask_counts,
+                 calls::ask_lsr, calls::ask_serial, calls::set_serial>;
 
 // Who made a call: what the port answers it by, and the call's number.
 struct call_id {
@@ -129,5 +169,6 @@ template <> inline constexpr bool is_flow<calls::ask_queued> = true;
 template <> inline constexpr bool is_flow<calls::write_bytes> = true;
 template <> inline constexpr bool is_flow<calls::wait_for_room> = true;
 template <> inline constexpr bool is_flow<calls::last_close> = true;
+template <> inline constexpr bool is_flow<calls::wait_modem> = true;
 
 #endif

@@ -19,6 +19,7 @@ namespace
 struct told {
     std::size_t opens = 0;
     bool written = false;
+    bool any = false;
 };
 
 told events(int fd)
@@ -32,6 +33,7 @@ told events(int fd)
             std::copy(p, p + sizeof e, reinterpret_cast<char *>(&e));
             t.opens += (e.mask & (IN_OPEN | IN_Q_OVERFLOW)) != 0 ? 1 : 0;
             t.written = t.written || (e.mask & IN_MODIFY) != 0;
+            t.any = true;
             p += sizeof e + e.len;
         }
     return t;
@@ -141,6 +143,7 @@ line_news openers::read()
 void openers::look(line_news &news)
 {
     const told t = events(fd_);
+    news.stirred = news.stirred || t.any;
     told_ += t.opens;
     const bool now = !hung_up(master_);
     // A write the panel did not take, while no watched program holds the

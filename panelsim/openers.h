@@ -50,6 +50,7 @@ struct line_news {
     // A watched last close left the line open: the caller looks whether its
     // programs hold it, and if none does, says held_outside.
     bool left_open = false;
+    bool stirred = false; // the line was opened, written or let go meanwhile
 };
 
 class openers

@@ -13,8 +13,6 @@
 namespace
 {
 
-// How long the serial core lets a last close wait for the output to leave.
-constexpr nanos CLOSING_WAIT_NS = 30 * NS_PER_S;
 // While bytes are queued, reports come out as their frames end, at least this often.
 constexpr nanos REPORT_EVERY_NS = 10 * NS_PER_MS;
 // How much of a program's bytes, or of the pseudo-terminal, is read at a time.
@@ -62,13 +60,13 @@ bool readable(pid_t pid, const std::vector<segment> &data, std::size_t at, std::
 port::port(pty_line &line, line_watch &watch, verdicts &out, const port_options &options)
     : line_(line), watch_(watch), out_(out), wire_(initial(line, options.blind), options.wire, out),
       models_flow_(!options.wire.at_arrival && !options.blind), blind_(options.blind),
-      expected_(read_record(line.master()))
+      expected_(read_record(line.master())), asked_(wire_.settings())
 {
 }
 
 port_view port::view(nanos t) const
 {
-    return {wire_.settings(), !models_flow_ || (wire_.writable() && port_free()), t};
+    return {asked_, !models_flow_ || (wire_.writable() && port_free()), t};
 }
 
 bool port::closing() const
@@ -104,7 +102,7 @@ bool port::take_in_until_full(nanos t)
             hear(watch_.news(), t);
         if (blind_ || !wire_.settings().known)
             follow_line(t);
-        (void)wire_.take({buf, static_cast<std::size_t>(n)}, t);
+        to_wire({buf, static_cast<std::size_t>(n)}, t);
     }
     return true;
 }
@@ -162,14 +160,14 @@ void port::on(const call_id &who, calls::set_settings &&c, nanos t)
 void port::apply(const call_id &who, const calls::set_settings &c, nanos t)
 {
     if (c.record.empty()) {
-        wire_.change(c.settings, t);
+        set_wire(c.settings, t);
         return watch_.go_on(who);
     }
     std::vector<unsigned char> record = c.record;
     if (const int err = line_.request(c.request, record.data()); err != 0)
         return watch_.answer(who, 0, err);
     expected_ = read_record(line_.master());
-    wire_.change(c.settings, t);
+    set_wire(c.settings, t);
     watch_.answer(who, 0);
 }
 
@@ -223,8 +221,10 @@ void port::on(const call_id &who, calls::flow_request &&c, nanos t)
     case TTY_ION: {
         const std::uint8_t ch =
             c.action == TTY_IOFF ? wire_.settings().stop_char : wire_.settings().start_char;
-        if (ch != 0)
+        if (ch != 0) {
+            taken_ += wire_.flow_char_pending() ? 0 : 1; // one waiting is replaced
             wire_.send_flow_char(ch, t);
+        }
         break;
     }
     default:
@@ -288,6 +288,13 @@ void port::on(const call_id &who, calls::open_line && /*c*/, nanos t)
     hear(watch_.news(), t);
     if (closing())
         return opens_.push_back(who);
+    let_open(who);
+}
+
+// An open of the line goes on: the serial core raises the modem lines.
+void port::let_open(const call_id &who)
+{
+    line_opened();
     watch_.open_goes_on(who);
 }
 
@@ -304,7 +311,8 @@ void port::begin_close(const call_id &who, nanos t)
 {
     if (wire_.suspended())
         discard(t);
-    drains_.push_back({{who, calls::last_close{}}, t + CLOSING_WAIT_NS});
+    const nanos wait = serial_.closing_wait();
+    drains_.push_back({{who, calls::last_close{}}, wait == NEVER ? NEVER : t + wait});
 }
 
 // What the kernel says others did to the line. A program the panel does not
@@ -313,8 +321,8 @@ void port::begin_close(const call_id &who, nanos t)
 // the panel could not see shuts the port as a seen one does.
 void port::hear(const line_news &news, nanos t)
 {
-    if (watch_.line_open())
-        let_go_ = false; // open again: what is written to it is to be taken
+    if (news.stirred || watch_.line_open())
+        let_go_ = false; // what was written to it is to be taken
     if (news.outsider && !blind_) {
         out_.unseen("a program the panel does not watch has the line open");
         follow_line(t);
@@ -348,7 +356,7 @@ bool port::take_from(held_write &w, nanos t)
             return true;
         out.clear();
         const std::size_t used = output_.process({in, n}, wire_.room(), wire_.settings(), out);
-        (void)wire_.take(out, t);
+        to_wire(out, t);
         w.done += used;
         if (used == 0)
             break; // a character that needs more room than there is
@@ -370,6 +378,7 @@ bool port::answer_bad_write(const held_write &w)
 void port::discard(nanos t)
 {
     const std::size_t dropped = wire_.discard(t);
+    dropped_ += dropped;
     out_.dropped(dropped, t, wire_.settings());
 }
 
@@ -384,9 +393,10 @@ void port::release_due(nanos t)
     release_drains(t);
     release_writers(t);
     release_polls(t);
+    release_modem_waits();
     if (!closing()) {
         for (const call_id &who : opens_)
-            watch_.open_goes_on(who);
+            let_open(who);
         opens_.clear();
     }
 }
@@ -423,6 +433,7 @@ void port::complete_drain(drain_wait &d, bool quiet, nanos t)
             discard(t);
         wire_.break_off(t);
         wire_.resume(t);
+        line_closed();
         if (d.call.who.id != 0)
             watch_.close_goes_on(d.call.who);
         return;
@@ -517,8 +528,11 @@ void port::release_all(nanos t)
     }
     polls_.clear();
     for (const call_id &who : opens_)
-        watch_.open_goes_on(who);
+        let_open(who);
     opens_.clear();
+    for (const held_modem_wait &w : modem_waits_)
+        watch_.go_on(w.who);
+    modem_waits_.clear();
     models_flow_ = false;
 }
 
@@ -557,7 +571,7 @@ void port::follow_line(nanos t)
 {
     line_settings s = read_settings(line_.master());
     s.known = false;
-    wire_.change(s, t);
+    set_wire(s, t);
 }
 
 // A change of the pseudo-terminal's settings that the panel did not make
@@ -578,7 +592,7 @@ void port::check_line(nanos t)
 void port::unseen(const std::string &why, nanos t)
 {
     out_.unseen(why);
-    line_settings s = wire_.settings();
+    line_settings s = asked_;
     s.known = false;
-    wire_.change(s, t);
+    set_wire(s, t);
 }

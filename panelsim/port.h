@@ -8,12 +8,17 @@
 //  - Each watched call is answered at once or held, as the UART's driver
 //    would make its caller wait (calls.h has the table): a drain, a change
 //    that waits for the output, a program's last close (for at most the
-//    port's closing wait of 30 s; a port whose output was suspended drops
-//    what it holds instead), a break (the drain, then the break itself), a
-//    write while the transmit buffer is full (only one write at a time has
-//    the port: the others wait behind it, or fail with EAGAIN when they
-//    must not wait), a poll or select for room, and an open of the line
-//    while its last close is under way.
+//    port's closing wait, 30 s unless TIOCSSERIAL changed it; a port whose
+//    output was suspended drops what it holds instead), a break (the
+//    drain, then the break itself), a write while the transmit buffer is
+//    full (only one write at a time has the port: the others wait behind
+//    it, or fail with EAGAIN when they must not wait), a poll or select for
+//    room, an open of the line while its last close is under way, and a
+//    TIOCMIWAIT until an input it waits for changes.
+//  - The UART's driver is answered for (modem.h, serial_info.h): the
+//    modem-control lines, the interrupt counters, whether the transmitter
+//    is empty, and the driver's setup of the port, whose speed aliases
+//    change the speed the wire sends at.
 //  - Time is given, once per turn: every step of a turn sees the same time.
 //    Times are nanoseconds on the monotonic clock since the panel started.
 //  - Nothing a write was told was taken is ever dropped unseen: what leaves
@@ -42,16 +47,21 @@
 
 #include "calls.h"
 #include "clock.h"
+#include "modem.h"
 #include "output.h"
 #include "pty_line.h"
+#include "serial_info.h"
 #include "tty_abi.h"
 #include "verdicts.h"
 #include "watch.h"
 #include "wire.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <poll.h>
+#include <span>
 #include <vector>
 
 struct port_options {
@@ -121,6 +131,14 @@ class port
     void on(const call_id &who, calls::wait_for_room &&c, nanos t);
     void on(const call_id &who, calls::open_line &&c, nanos t);
     void on(const call_id &who, calls::last_close &&c, nanos t);
+    void on(const call_id &who, calls::refuse &&c, nanos t);
+    void on(const call_id &who, calls::ask_modem &&c, nanos t);
+    void on(const call_id &who, calls::set_modem &&c, nanos t);
+    void on(const call_id &who, calls::wait_modem &&c, nanos t);
+    void on(const call_id &who, calls::ask_counts &&c, nanos t);
+    void on(const call_id &who, calls::ask_lsr &&c, nanos t);
+    void on(const call_id &who, calls::ask_serial &&c, nanos t);
+    void on(const call_id &who, calls::set_serial &&c, nanos t);
 
     bool take_in_until_full(nanos t);
     [[nodiscard]] std::size_t drop_unread();
@@ -129,6 +147,7 @@ class port
     bool answer_bad_write(const held_write &w);
     void apply(const call_id &who, const calls::set_settings &c, nanos t);
     void begin_close(const call_id &who, nanos t);
+    void let_open(const call_id &who);
     void complete_drain(drain_wait &d, bool quiet, nanos t);
     void release_drains(nanos t);
     void release_writers(nanos t);
@@ -139,6 +158,18 @@ class port
     void follow_line(nanos t);
     void unseen(const std::string &why, nanos t);
     void check_line(nanos t);
+    // The settings a program asked for take effect, at the speed the UART sends at.
+    void set_wire(const line_settings &s, nanos t);
+    [[nodiscard]] line_settings on_wire(const line_settings &s) const;
+    void to_wire(std::span<const std::uint8_t> bytes, nanos t);
+    // The line was opened, or its last close is done: the modem lines follow.
+    void line_opened();
+    void line_closed();
+    void in_use();
+    [[nodiscard]] std::size_t sent_count() const;
+    [[nodiscard]] bool transmitter_empty(nanos t) const;
+    void answer_word(const call_id &who, std::uint64_t addr, unsigned value);
+    void release_modem_waits();
 
     pty_line &line_;
     line_watch &watch_;
@@ -154,6 +185,19 @@ class port
     std::deque<held_write> writers_;
     std::vector<held_poll> polls_;
     std::vector<call_id> opens_;
+
+    // A TIOCMIWAIT, and the inputs' counts when it began.
+    struct held_modem_wait {
+        call_id who;
+        unsigned mask;
+        line_counts from;
+    };
+    line_settings asked_; // what programs set the line to; the wire sends at serial_'s speed
+    modem_lines modem_;
+    serial_port serial_;
+    std::size_t taken_ = 0;   // characters the UART was given
+    std::size_t dropped_ = 0; // and of them, dropped before they left
+    std::vector<held_modem_wait> modem_waits_;
 };
 
 #endif

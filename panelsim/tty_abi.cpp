@@ -5,6 +5,7 @@
 #include "tty_abi.h"
 
 #include <algorithm>
+#include <array>
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cstring>
@@ -14,6 +15,7 @@
 
 static_assert(sizeof(termios) <= LARGEST_RECORD && sizeof(termio) <= LARGEST_RECORD);
 static_assert(TCOFLUSH == TTY_OUTPUT_QUEUE && TCIOFLUSH == TTY_BOTH_QUEUES);
+static_assert(TIOCSER_TEMT == TTY_TRANSMITTER_EMPTY);
 static_assert(TCOOFF == TTY_OOFF && TCOON == TTY_OON && TCIOFF == TTY_IOFF && TCION == TTY_ION);
 
 namespace
@@ -36,6 +38,28 @@ constexpr tty_request REQUESTS[] = {
     {TCGETS2, tty_op::get_termios2, false},
 #endif
 };
+
+// The serial driver's own requests: the modem-control lines, the interrupt
+// counters, the line status and the port's setup.
+constexpr tty_request DRIVER_REQUESTS[] = {
+    {TIOCMGET, tty_op::modem_get, false},     {TIOCMBIS, tty_op::modem_bis, false},
+    {TIOCMBIC, tty_op::modem_bic, false},     {TIOCMSET, tty_op::modem_set, false},
+    {TIOCMIWAIT, tty_op::modem_wait, false},  {TIOCGICOUNT, tty_op::get_icount, false},
+    {TIOCSERGETLSR, tty_op::get_lsr, false},  {TIOCGSERIAL, tty_op::get_serial, false},
+    {TIOCSSERIAL, tty_op::set_serial, false},
+};
+
+template <std::size_t A, std::size_t B>
+constexpr std::array<tty_request, A + B> joined(const tty_request (&a)[A],
+                                                const tty_request (&b)[B])
+{
+    std::array<tty_request, A + B> all{};
+    std::copy(std::begin(a), std::end(a), all.begin());
+    std::copy(std::begin(b), std::end(b), all.begin() + A);
+    return all;
+}
+
+constexpr auto ALL_REQUESTS = joined(REQUESTS, DRIVER_REQUESTS);
 
 // The bits of c_cflag that a pseudo-terminal sets its own way.
 constexpr unsigned FORCED_BY_A_PTY = CSIZE | PARENB | CREAD;
@@ -161,13 +185,14 @@ settings_request request_of(const kernel_termios &t)
 
 } // namespace
 
-const std::span<const tty_request> TTY_REQUESTS = REQUESTS;
+const std::span<const tty_request> TTY_REQUESTS = ALL_REQUESTS;
 
 const tty_request *find_request(unsigned number)
 {
-    const auto *r = std::find_if(std::begin(REQUESTS), std::end(REQUESTS),
-                                 [&](const tty_request &q) { return q.number == number; });
-    return r != std::end(REQUESTS) ? r : nullptr;
+    const tty_request *end = ALL_REQUESTS.data() + ALL_REQUESTS.size();
+    const tty_request *r = std::find_if(ALL_REQUESTS.data(), end,
+                                        [&](const tty_request &q) { return q.number == number; });
+    return r != end ? r : nullptr;
 }
 
 std::size_t record_size(tty_op op)

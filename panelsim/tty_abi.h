@@ -47,6 +47,15 @@ enum class tty_op {
     get_termios,  // TCGETS
     get_termios2, // TCGETS2
     get_termio,   // TCGETA
+    modem_get,    // TIOCMGET: the modem-control lines
+    modem_bis,    // TIOCMBIS: outputs raised
+    modem_bic,    // TIOCMBIC: outputs dropped
+    modem_set,    // TIOCMSET: the outputs set
+    modem_wait,   // TIOCMIWAIT: wait for a change of inputs
+    get_icount,   // TIOCGICOUNT: the interrupt counters
+    get_lsr,      // TIOCSERGETLSR: whether the transmitter is empty
+    get_serial,   // TIOCGSERIAL: the driver's setup of the port
+    set_serial,   // TIOCSSERIAL
 };
 
 struct tty_request {
@@ -99,5 +108,8 @@ struct tty_record {
 inline constexpr long TTY_OUTPUT_QUEUE = 1; // TCOFLUSH
 inline constexpr long TTY_BOTH_QUEUES = 2;  // TCIOFLUSH
 enum : long { TTY_OOFF = 0, TTY_OON = 1, TTY_IOFF = 2, TTY_ION = 3 };
+
+// TIOCSERGETLSR's word: the transmitter is empty.
+inline constexpr unsigned TTY_TRANSMITTER_EMPTY = 1; // TIOCSER_TEMT
 
 #endif

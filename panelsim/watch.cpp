@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: MIT
 #include "watch.h"
 
+#include "privilege.h"
 #include "procs.h"
+#include "serial_abi.h"
 #include "tty_abi.h"
 
 #include <algorithm>
@@ -137,7 +139,7 @@ call_kind line_watch::decode(const call_id &who, const call_abi &abi, const std:
 {
     switch (abi.call) {
     case watched_call::ioctl:
-        return ioctl_call(who, args, port.settings);
+        return ioctl_call(who, abi, args, port.settings);
     case watched_call::write:
     case watched_call::writev:
         return write_call(who, abi, args);
@@ -211,7 +213,61 @@ call_kind line_watch::settings_call(const call_id &who, unsigned request, std::u
     return set;
 }
 
-call_kind line_watch::ioctl_call(const call_id &who, const std::uint64_t *args,
+namespace
+{
+
+// TIOCMSET, TIOCMBIS or TIOCMBIC, with the word it points to. A word at a
+// bad address is refused as the UART's driver refuses it; one the panel
+// may not read is the kernel's to answer.
+call_kind modem_call(const call_id &who, tty_op op, std::uint64_t addr)
+{
+    unsigned value = 0;
+    const int err = read_memory(who.pid, addr, &value, sizeof value);
+    if (err != 0)
+        return err == EFAULT ? call_kind{calls::refuse{EFAULT}} : call_kind{calls::passes{}};
+    if (op == tty_op::modem_bis)
+        return calls::set_modem{value, 0};
+    if (op == tty_op::modem_bic)
+        return calls::set_modem{0, value};
+    return calls::set_modem{value, ~value};
+}
+
+// TIOCSSERIAL, with the record it points to, in its caller's layout.
+call_kind serial_call(const call_id &who, const call_abi &abi, std::uint64_t addr)
+{
+    const record_layout layout{abi.pointer_bytes, abi.order};
+    unsigned char record[LARGEST_SERIAL_RECORD];
+    const int err = read_memory(who.pid, addr, record, serial_record_size(layout));
+    if (err != 0)
+        return err == EFAULT ? call_kind{calls::refuse{EFAULT}} : call_kind{calls::passes{}};
+    return calls::set_serial{get_serial_record(record, layout), has_sys_admin(who.pid)};
+}
+
+// A request of the UART's driver beyond the terminal's settings: the
+// modem-control lines, the counters, the line status, the port's setup.
+call_kind driver_request(const call_id &who, const call_abi &abi, tty_op op, std::uint64_t arg)
+{
+    switch (op) {
+    case tty_op::modem_get:
+        return calls::ask_modem{arg};
+    case tty_op::modem_wait:
+        return calls::wait_modem{static_cast<unsigned>(arg)};
+    case tty_op::get_icount:
+        return calls::ask_counts{arg};
+    case tty_op::get_lsr:
+        return calls::ask_lsr{arg};
+    case tty_op::get_serial:
+        return calls::ask_serial{arg, {abi.pointer_bytes, abi.order}};
+    case tty_op::set_serial:
+        return serial_call(who, abi, arg);
+    default:
+        return modem_call(who, op, arg);
+    }
+}
+
+} // namespace
+
+call_kind line_watch::ioctl_call(const call_id &who, const call_abi &abi, const std::uint64_t *args,
                                  const line_settings &current) const
 {
     const tty_request *r = find_request(static_cast<unsigned>(args[1]));
@@ -246,6 +302,16 @@ call_kind line_watch::ioctl_call(const call_id &who, const std::uint64_t *args,
         return calls::flow_request{arg};
     case tty_op::outq:
         return calls::ask_queued{args[2]};
+    case tty_op::modem_get:
+    case tty_op::modem_bis:
+    case tty_op::modem_bic:
+    case tty_op::modem_set:
+    case tty_op::modem_wait:
+    case tty_op::get_icount:
+    case tty_op::get_lsr:
+    case tty_op::get_serial:
+    case tty_op::set_serial:
+        return driver_request(who, abi, r->op, args[2]);
     default:
         return settings_call(who, r->number, args[2], current);
     }

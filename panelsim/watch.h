@@ -8,9 +8,11 @@
 // program, and hands the port the call decoded whole (calls.h): a change of
 // settings, a request for them, a drain, a break, a write and where its
 // bytes are, a poll or select that asks the line for room, an open of the
-// line, the last close of it, or nothing to the line. Every "does this
-// concern the line?" is decided here, from the call and a small view of the
-// port; the port only decides when each goes on.
+// line, the last close of it, a request of the serial driver (the
+// modem-control lines, the counters, the line status, the port's setup,
+// with whether its caller is privileged), or nothing to the line. Every
+// "does this concern the line?" is decided here, from the call and a small
+// view of the port; the port only decides when each goes on.
 //
 // Whether anyone has the line open is the kernel's to say (openers.h): the
 // watch tells it of every open and last close of the line it lets go on,
@@ -105,7 +107,8 @@ class line_watch
   private:
     [[nodiscard]] call_kind decode(const call_id &who, const call_abi &abi,
                                    const std::uint64_t *args, const port_view &port);
-    [[nodiscard]] call_kind ioctl_call(const call_id &who, const std::uint64_t *args,
+    [[nodiscard]] call_kind ioctl_call(const call_id &who, const call_abi &abi,
+                                       const std::uint64_t *args,
                                        const line_settings &current) const;
     [[nodiscard]] call_kind settings_call(const call_id &who, unsigned request, std::uint64_t addr,
                                           const line_settings &current) const;

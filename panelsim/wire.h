@@ -41,6 +41,8 @@
 // break_starts_at  when a break asked for goes low, while it has not yet
 // idle_at     when the line falls quiet with everything sent
 // writable_at when a waiting writer wakes, and poll says the line takes output
+// line_free_at  when the character that started last has left
+// flow_char_pending  whether a flow-control character waits
 #ifndef WIRE_H
 #define WIRE_H
 
@@ -109,6 +111,10 @@ class wire
     // When writable() will hold, if nothing else happens; 0 when it does now.
     [[nodiscard]] nanos writable_at() const;
     [[nodiscard]] const line_settings &settings() const { return settings_; }
+    // When the character that started last ends its last stop bit.
+    [[nodiscard]] nanos line_free_at() const { return free_at_; }
+    // Whether a flow-control character waits to go ahead of the queue.
+    [[nodiscard]] bool flow_char_pending() const { return x_char_.has_value(); }
 
   private:
     struct waiting {

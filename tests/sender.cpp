@@ -33,9 +33,21 @@
 //   undumpable           keep other users' processes out of this one's memory
 //   odd:NAME             a call the kernel refuses or answers its own way
 //                        (odd_call); says "odd NAME: OUTCOME" on standard error
+//   modem                TIOCMGET; prints "modem: LINES" (dtr rts out1 out2
+//                        loop cts dsr ri cd, or none)
+//   modem:set|bis|bic:LINES  TIOCMSET, TIOCMBIS, TIOCMBIC; LINES joined by +
+//   modem:wait:LINES     TIOCMIWAIT
+//   counts               TIOCGICOUNT; prints "counts: tx N, cts N, dsr N, ri N, cd N"
+//   lsr                  TIOCSERGETLSR; prints "lsr: empty" or "lsr: sending"
+//   serial               TIOCGSERIAL; prints "serial: type N, line N, port 0xN,
+//                        irq N, flags 0xN, fifo N, base N, close_delay N,
+//                        closing_wait N, divisor N"
+//   serial:FIELD=VALUE...  TIOCGSERIAL, the fields changed, TIOCSSERIAL: spd
+//                        (normal, hi, vhi, shi, warp, cust), divisor,
+//                        closing_wait (hundredths, none, inf), base, irq
 // FRAMING is as people say it, e.g. 8N1 or 7E2, with +crtscts for RTS/CTS
-// flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200 or 4000000; any other
-// is taken as 115200. Exit status 0, or 1 with a message on the
+// flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200, 38400 or 4000000; any
+// other is taken as 115200. Exit status 0, or 1 with a message on the
 // first step that fails; 77 when the ABI is not offered here.
 #include "uring_close.h"
 
@@ -50,6 +62,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
+#include <linux/serial.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -83,6 +96,8 @@ unsigned code_of(long baud)
         return B9600;
     case 19200:
         return B19200;
+    case 38400:
+        return B38400;
     case 4000000:
         return B4000000;
     default:
@@ -353,6 +368,120 @@ int take(const std::string &path)
     return fd;
 }
 
+// The modem lines by name; OUT1, OUT2 and LOOP are the same on every
+// processor, and missing from the C library's header.
+constexpr struct {
+    const char *name;
+    int bit;
+} MODEM_LINES[] = {{"dtr", TIOCM_DTR}, {"rts", TIOCM_RTS}, {"out1", 0x2000},
+                   {"out2", 0x4000},   {"loop", 0x8000},   {"cts", TIOCM_CTS},
+                   {"dsr", TIOCM_DSR}, {"ri", TIOCM_RNG},  {"cd", TIOCM_CAR}};
+
+int lines_of(const std::string &names)
+{
+    int bits = 0;
+    std::string name;
+    for (const char c : names + "+") {
+        if (c != '+') {
+            name += c;
+            continue;
+        }
+        const auto *l = std::find_if(std::begin(MODEM_LINES), std::end(MODEM_LINES),
+                                     [&](const auto &m) { return name == m.name; });
+        bits |= l != std::end(MODEM_LINES) ? l->bit : 0;
+        name.clear();
+    }
+    return bits;
+}
+
+int modem_step(int fd, const std::vector<std::string> &p)
+{
+    if (p.size() < 3) {
+        int bits = 0;
+        if (ioctl(fd, TIOCMGET, &bits) != 0)
+            return -1;
+        std::string names;
+        for (const auto &l : MODEM_LINES)
+            if ((bits & l.bit) != 0)
+                names += std::string(names.empty() ? "" : " ") + l.name;
+        printf("modem: %s\n", names.empty() ? "none" : names.c_str());
+        return 0;
+    }
+    const int bits = lines_of(p[2]);
+    if (p[1] == "wait")
+        return ioctl(fd, TIOCMIWAIT, static_cast<unsigned long>(bits));
+    return ioctl(fd, p[1] == "set" ? TIOCMSET : p[1] == "bis" ? TIOCMBIS : TIOCMBIC, &bits);
+}
+
+// One FIELD=VALUE of a serial step into s.
+bool change_serial(serial_struct &s, const std::string &change)
+{
+    const std::string field = change.substr(0, change.find('='));
+    const std::string value = change.substr(field.size() + 1);
+    if (field == "spd") {
+        const struct {
+            const char *name;
+            int flags;
+        } speeds[] = {{"normal", 0},          {"hi", ASYNC_SPD_HI},     {"vhi", ASYNC_SPD_VHI},
+                      {"shi", ASYNC_SPD_SHI}, {"warp", ASYNC_SPD_WARP}, {"cust", ASYNC_SPD_CUST}};
+        s.flags &= ~static_cast<int>(ASYNC_SPD_MASK);
+        for (const auto &sp : speeds)
+            s.flags |= value == sp.name ? sp.flags : 0;
+    } else if (field == "closing_wait") {
+        s.closing_wait = static_cast<unsigned short>(value == "none"  ? ASYNC_CLOSING_WAIT_NONE
+                                                     : value == "inf" ? ASYNC_CLOSING_WAIT_INF
+                                                                      : std::stoi(value));
+    } else if (field == "divisor" || field == "base" || field == "irq") {
+        (field == "divisor" ? s.custom_divisor
+         : field == "base"  ? s.baud_base
+                            : s.irq) = std::stoi(value);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+int serial_step(int fd, const std::vector<std::string> &p)
+{
+    serial_struct s{};
+    if (ioctl(fd, TIOCGSERIAL, &s) != 0)
+        return -1;
+    if (p.size() < 2) {
+        printf("serial: type %d, line %d, port %#x, irq %d, flags %#x, fifo %d, base %d, "
+               "close_delay %u, closing_wait %u, divisor %d\n",
+               s.type, s.line, s.port, s.irq, static_cast<unsigned>(s.flags), s.xmit_fifo_size,
+               s.baud_base, s.close_delay, s.closing_wait, s.custom_divisor);
+        return 0;
+    }
+    for (std::size_t i = 1; i < p.size(); i++)
+        if (!change_serial(s, p[i])) {
+            errno = EINVAL;
+            return -1;
+        }
+    return ioctl(fd, TIOCSSERIAL, &s);
+}
+
+// The UART driver's requests.
+int driver_step(int fd, const std::vector<std::string> &p)
+{
+    if (p[0] == "modem")
+        return modem_step(fd, p);
+    if (p[0] == "serial")
+        return serial_step(fd, p);
+    if (p[0] == "lsr") {
+        unsigned lsr = 0;
+        if (ioctl(fd, TIOCSERGETLSR, &lsr) != 0)
+            return -1;
+        printf("lsr: %s\n", (lsr & TIOCSER_TEMT) != 0 ? "empty" : "sending");
+        return 0;
+    }
+    serial_icounter_struct c{};
+    if (ioctl(fd, TIOCGICOUNT, &c) != 0)
+        return -1;
+    printf("counts: tx %d, cts %d, dsr %d, ri %d, cd %d\n", c.tx, c.cts, c.dsr, c.rng, c.dcd);
+    return 0;
+}
+
 bool step(int fd, const std::string &text)
 {
     const auto p = split(text);
@@ -457,6 +586,8 @@ bool step(int fd, const std::string &text)
         r = pass(fd, p[1]);
     } else if (what == "undumpable") {
         r = prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    } else if (what == "modem" || what == "serial" || what == "lsr" || what == "counts") {
+        r = driver_step(fd, p);
     } else if (what == "odd") {
         if (!odd_call(fd, line_path, p[1])) {
             fprintf(stderr, "sender: unknown odd call %s\n", p[1].c_str());

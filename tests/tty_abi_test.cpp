@@ -4,17 +4,22 @@
 // (<asm/termbits.h>), read as the kernel reads them: a termio request
 // replaces only the low 16 bits of each flag word, and a speed given apart
 // (BOTHER) comes from the record's speed fields, or stays the line's where
-// the record has none.
+// the record has none. The serial driver's records lie where a program of
+// each ABI declares their fields, in its byte order.
+#include "serial_abi.h"
 #include "tty_abi.h"
 
 #include <gtest/gtest.h>
 
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <linux/serial.h>
 #include <string>
 #include <sys/ioctl.h>
+#include <vector>
 
 namespace
 {
@@ -172,6 +177,136 @@ TEST(Requests, AreFoundByTheirNumbers)
         ASSERT_NE(r, nullptr) << w.number;
         EXPECT_EQ(r->op, w.op) << w.number;
         EXPECT_EQ(r->drain_first, w.drain_first) << w.number;
+    }
+}
+
+// A value in a byte order, as the host stores it.
+template <class T> T in_order(T v, byte_order order)
+{
+    if (order == HOST_ORDER || sizeof v == 1)
+        return v;
+    if constexpr (sizeof v == 2)
+        return static_cast<T>(__builtin_bswap16(static_cast<std::uint16_t>(v)));
+    else if constexpr (sizeof v == 4)
+        return static_cast<T>(__builtin_bswap32(static_cast<std::uint32_t>(v)));
+    else
+        return static_cast<T>(__builtin_bswap64(static_cast<std::uint64_t>(v)));
+}
+
+// struct serial_struct as a program declares it, with pointer-sized fields
+// of Word: 8 bytes for a 64-bit program, 4 for a 32-bit one (the kernel's
+// compat_serial_struct, whose last field is a reserved int).
+template <class Word> struct serial_fields {
+    std::int32_t type, line;
+    std::uint32_t port;
+    std::int32_t irq, flags, xmit_fifo_size, custom_divisor, baud_base;
+    std::uint16_t close_delay;
+    std::uint8_t io_type, reserved_char;
+    std::int32_t hub6;
+    std::uint16_t closing_wait, closing_wait2;
+    alignas(Word) Word iomem_base;
+    std::uint16_t iomem_reg_shift;
+    std::uint32_t port_high;
+    alignas(Word) Word iomap_base;
+};
+static_assert(sizeof(serial_fields<std::uint64_t>) == 72 &&
+              sizeof(serial_fields<std::uint32_t>) == 60);
+
+template <class Word> std::vector<unsigned char> laid_out(const serial_record &r, byte_order o)
+{
+    serial_fields<Word> f{};
+    f.type = in_order(r.type, o);
+    f.line = in_order(r.line, o);
+    f.port = in_order(r.port, o);
+    f.irq = in_order(r.irq, o);
+    f.flags = in_order(r.flags, o);
+    f.xmit_fifo_size = in_order(r.xmit_fifo_size, o);
+    f.custom_divisor = in_order(r.custom_divisor, o);
+    f.baud_base = in_order(r.baud_base, o);
+    f.close_delay = in_order(static_cast<std::uint16_t>(r.close_delay), o);
+    f.io_type = static_cast<std::uint8_t>(r.io_type);
+    f.hub6 = in_order(r.hub6, o);
+    f.closing_wait = in_order(static_cast<std::uint16_t>(r.closing_wait), o);
+    f.iomem_base = in_order(static_cast<Word>(r.iomem_base), o);
+    f.iomem_reg_shift = in_order(static_cast<std::uint16_t>(r.iomem_reg_shift), o);
+    f.port_high = in_order(r.port_high, o);
+    f.iomap_base = in_order(static_cast<Word>(r.iomap_base), o);
+    std::vector<unsigned char> bytes(sizeof f);
+    memcpy(bytes.data(), &f, sizeof f);
+    return bytes;
+}
+
+struct serial_layout_case {
+    const char *name;
+    unsigned pointer_bytes;
+    byte_order order;
+};
+
+class SerialRecord : public testing::TestWithParam<serial_layout_case>
+{
+};
+
+TEST_P(SerialRecord, LiesWhereTheCallersStructHasItsFields)
+{
+    const auto &c = GetParam();
+    serial_record r;
+    r.type = PORT_16550A;
+    r.line = 1;
+    r.port = 0x2f8;
+    r.irq = -3;
+    r.flags = static_cast<int>(ASYNC_BOOT_AUTOCONF | ASYNC_SPD_CUST);
+    r.xmit_fifo_size = 16;
+    r.custom_divisor = 6;
+    r.baud_base = 115200;
+    r.close_delay = 50;
+    r.io_type = SERIAL_IO_MEM32;
+    r.hub6 = 7;
+    r.closing_wait = ASYNC_CLOSING_WAIT_NONE;
+    r.iomem_base = 0xfe001000;
+    r.iomem_reg_shift = 2;
+    r.port_high = 9;
+    // Only a 64-bit program's record has room for the cookie.
+    r.iomap_base = c.pointer_bytes == 8 ? 0x1122334455667788 : 0;
+    const record_layout layout{c.pointer_bytes, c.order};
+    const auto expected = c.pointer_bytes == 8 ? laid_out<std::uint64_t>(r, c.order)
+                                               : laid_out<std::uint32_t>(r, c.order);
+    ASSERT_EQ(serial_record_size(layout), expected.size());
+    std::vector<unsigned char> written(expected.size(), 0xaa);
+    put_serial_record(r, written, layout);
+    EXPECT_EQ(written, expected);
+    EXPECT_EQ(get_serial_record(expected, layout), r);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, SerialRecord,
+                         testing::Values(serial_layout_case{"le64", 8, byte_order::little},
+                                         serial_layout_case{"be64", 8, byte_order::big},
+                                         serial_layout_case{"le32", 4, byte_order::little},
+                                         serial_layout_case{"be32", 4, byte_order::big}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// The counters lie in the kernel's struct serial_icounter_struct, whatever
+// the ABI; the reserved ints are 0.
+TEST(LineCounts, LieWhereTheKernelsStructHasThem)
+{
+    static_assert(sizeof(serial_icounter_struct) == COUNTS_RECORD_SIZE);
+    const line_counts c{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    for (const byte_order o : {byte_order::little, byte_order::big}) {
+        serial_icounter_struct k{};
+        k.cts = in_order(1, o);
+        k.dsr = in_order(2, o);
+        k.rng = in_order(3, o);
+        k.dcd = in_order(4, o);
+        k.rx = in_order(5, o);
+        k.tx = in_order(6, o);
+        k.frame = in_order(7, o);
+        k.overrun = in_order(8, o);
+        k.parity = in_order(9, o);
+        k.brk = in_order(10, o);
+        k.buf_overrun = in_order(11, o);
+        unsigned char written[COUNTS_RECORD_SIZE];
+        memset(written, 0xaa, sizeof written);
+        put_line_counts(c, written, o);
+        EXPECT_EQ(memcmp(written, &k, sizeof k), 0) << (o == byte_order::little ? "le" : "be");
     }
 }
 

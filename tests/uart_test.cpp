@@ -3,7 +3,8 @@
 // The virtual panel as a UART under stress: what a program's calls do to
 // the bytes on the wire when they change the line under queued bytes,
 // suspend it, break it, fill its buffer, close it while others open it, or
-// when the panel itself is slow.
+// when the panel itself is slow; and what the UART's driver answers about
+// its modem lines, its transmitter and its setup.
 #include "process.h"
 #include "watch_required.h"
 
@@ -16,6 +17,8 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -234,6 +237,141 @@ TEST(UartTiming, ABusyPortThatDrainsIsWaitedFor)
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.out.find(CLEAN + "panelsim: 2048 frames received, 0 flagged\n"), std::string::npos)
         << o.out.substr(o.out.size() > 300 ? o.out.size() - 300 : 0);
+}
+
+// A shell's wait until the process $p is in an ioctl of the request named,
+// or has ended.
+std::string until_asking(unsigned long request)
+{
+    char args[64];
+    snprintf(args, sizeof args, "^%ld 0x[0-9a-f]* %#lx ", static_cast<long>(SYS_ioctl), request);
+    return "while :; do case \"$(cat /proc/$p/stat 2>/dev/null)\" in ''|*') Z '*) break;; esac; "
+           "grep -q '" +
+           std::string(args) + "' /proc/$p/syscall 2>/dev/null && break; sleep 0.005; done; ";
+}
+
+// A sender in loopback waits for RI with TIOCMIWAIT while another raises
+// and drops OUT1, looped to RI: only the ring's end, its trailing edge,
+// ends the wait. (Whatever the other's open does to DTR and RTS, CTS and
+// DSR are not waited for.)
+std::string wait_for_a_ring()
+{
+    return std::string(SENDER) + " " + LINK +
+           " termios:19200:8N1 modem:set:loop modem:wait:ri counts & p=$!; " +
+           until_asking(TIOCMIWAIT) + SENDER + " " + LINK + " modem:bis:out1 modem:bic:out1; wait";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Driver, Uart,
+    testing::Values(
+        // Open, the driver raises DTR, RTS and OUT2; with TX, RX and ground
+        // alone wired, no input is ever active.
+        uart_case{"modem_lines_set_and_read_back",
+                  sender({"termios:19200:8N1", "modem", "modem:bic:rts", "modem",
+                          "modem:bis:rts+out1", "modem", "modem:set:dtr", "modem"}),
+                  0,
+                  {"modem: dtr rts out2\n", "modem: dtr out2\n", "modem: dtr rts out1 out2\n",
+                   "modem: dtr\n"}},
+        uart_case{"loopback_ties_the_inputs_to_the_outputs",
+                  sender({"termios:19200:8N1", "modem:set:loop", "modem",
+                          "modem:bis:dtr+rts+out1+out2", "modem", "modem:bic:out1+rts", "modem"}),
+                  0,
+                  {"modem: loop\n", "modem: dtr rts out1 out2 loop cts dsr ri cd\n",
+                   "modem: dtr out2 loop dsr cd\n"}},
+        uart_case{"b0_drops_dtr_and_rts",
+                  sender({"termios:19200:8N1", "modem", "termios:0:8N1", "modem",
+                          "termios:9600:8N1", "modem"}),
+                  0,
+                  {"modem: dtr rts out2\n", "modem: out2\n", "modem: dtr rts out2\n"}},
+        uart_case{"modem_wait_ends_at_a_ring_in_loopback",
+                  {"--", "sh", "-c", wait_for_a_ring()},
+                  0,
+                  {", ri 1, cd 0\n"}},
+        // 80 bytes at 300 baud take 2.7 s: held back by suspended output,
+        // they leave the transmitter empty; once they may leave, it is not
+        // until the drain.
+        uart_case{"transmitter_empty_as_the_wire_says",
+                  sender({"termios:300:8N1", "flow:ooff", "write:" + FRAME + ":10", "lsr",
+                          "flow:oon", "lsr", "drain", "lsr"}),
+                  1,
+                  {"lsr: empty\n", "lsr: sending\n", "lsr: empty\n"}},
+        uart_case{"counts_the_characters_sent",
+                  sender({"termios:19200:8N1", "write:" + FRAME + ":3", "drain", "counts"}),
+                  0,
+                  {"counts: tx 24, cts 0, dsr 0, ri 0, cd 0\n"}},
+        uart_case{"setup_of_a_16550a_at_ttys1",
+                  sender({"serial"}),
+                  0,
+                  {"serial: type 4, line 1, port 0x2f8, irq 3, flags 0x10000040, fifo 16, base "
+                   "115200, close_delay 50, closing_wait 3000, divisor 0\n"}},
+        // Anyone may set the aliases of 38400: spd_cust with a divisor of
+        // 6 sends it at 19200, spd_hi at 57600; the reports say what left.
+        uart_case{
+            "speed_aliases_reach_the_wire",
+            sender({"termios:38400:8N1", "serial:spd=cust:divisor=6", "write:" + FRAME, "drain",
+                    "serial:spd=hi", "write:" + FRAME}),
+            1,
+            {CLEAN, "  45 01 01 01 01 01 00 00  57600 8N1 raw  !! speed 57600, not 19200\n"}}),
+    [](const auto &param_info) { return std::string(param_info.param.name); });
+
+// Whether this test runs with CAP_SYS_ADMIN in the initial user namespace,
+// as the panel tells a privileged program.
+bool privileged()
+{
+    struct stat st {
+    };
+    return geteuid() == 0 && stat("/proc/self/ns/user", &st) == 0 && st.st_ino == 0xEFFFFFFDU;
+}
+
+// Without CAP_SYS_ADMIN (taken from root by setpriv) the closing wait
+// stays; with it, ASYNC_CLOSING_WAIT_NONE makes the last close drop what
+// has not left.
+TEST(SerialSetup, OnlyThePrivilegedChangeTheClosingWait)
+{
+    std::vector<std::string> args = {"--", SENDER, LINK, "serial:closing_wait=none"};
+    if (geteuid() == 0)
+        args.insert(args.begin() + 1, {"setpriv", "--bounding-set=-sys_admin"});
+    const outcome refused = run_panel(args);
+    if (watch_missing(refused.err))
+        GTEST_SKIP() << refused.err;
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("sender: serial:closing_wait=none: Operation not permitted\n"),
+              std::string::npos)
+        << refused.err;
+    if (!privileged())
+        GTEST_SKIP() << "the privileged half needs root in the initial user namespace";
+    const outcome o = run_panel(
+        sender({"termios:300:8N1", "write:" + FRAME + ":10", "serial:closing_wait=none"}));
+    EXPECT_EQ(o.status, 1) << o.err;
+    EXPECT_EQ(missing_in_order(o.out, {"!! cut short by a flush of output: ",
+                                       "panelsim: 1 frame received, 1 flagged\n"}),
+              "")
+        << o.out;
+}
+
+// pyserial, a real client: the inputs read as inactive, and RTS and DTR
+// are dropped without an error.
+TEST(SerialClient, PyserialReadsAndSetsTheModemLines)
+{
+    const outcome o = run_panel({"--", "/usr/bin/python3", "-c",
+                                 "import sys\n"
+                                 "try:\n"
+                                 "    import serial\n"
+                                 "except ImportError:\n"
+                                 "    sys.exit(77)\n"
+                                 "s = serial.Serial(sys.argv[1], 19200)\n"
+                                 "print('inputs', s.cts, s.dsr, s.ri, s.cd)\n"
+                                 "s.rts = False\n"
+                                 "s.dtr = False\n"
+                                 "print('set')\n",
+                                 LINK});
+    if (watch_missing(o.err))
+        GTEST_SKIP() << o.err;
+    if (o.status == 77)
+        GTEST_SKIP() << "no python3-serial";
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(missing_in_order(o.out, {"inputs False False False False\n", "set\n"}), "")
+        << o.out << o.err;
 }
 
 // The cases of breaks that the panel and sigrok's vfd_panel share
