@@ -29,11 +29,15 @@ void wire::send(std::uint8_t value, unsigned oflag, nanos start)
     line_settings s = settings_;
     s.oflag = oflag;
     free_at_ = start + s.char_ns();
+    const sent_byte b{value, start, free_at_, s};
     if (breaking() && start >= break_since_) {
-        lost_++;
+        // Shifted out into the break; the one before it ended there.
+        if (shifting_)
+            lost_++;
+        shifting_ = b;
         return;
     }
-    to_.sent({value, start, free_at_, s});
+    to_.sent(b);
 }
 
 void wire::tell_low(nanos now_ns)
@@ -44,13 +48,21 @@ void wire::tell_low(nanos now_ns)
     to_.went_low(break_since_, settings_);
 }
 
+// The character still shifting out shows the rest of itself from the
+// break's end; one that ended in the break is lost.
 void wire::end_break(nanos at)
 {
     tell_low(at);
-    to_.broke({break_since_, at, lost_, settings_});
+    std::optional<sent_byte> rest;
+    if (shifting_ && shifting_->end_ns > at)
+        rest = shifting_;
+    else if (shifting_)
+        lost_++;
+    to_.broke({break_since_, at, lost_, settings_, rest});
     break_since_ = NEVER;
     break_until_ = NEVER;
     lost_ = 0;
+    shifting_.reset();
 }
 
 void wire::advance(nanos now_ns)
@@ -170,6 +182,7 @@ void wire::break_off(nanos now_ns)
         break_since_ = NEVER;
         break_until_ = NEVER;
         low_told_ = true;
+        shifting_.reset();
         return;
     }
     end_break(now_ns);

@@ -1,5 +1,6 @@
 // SPDX-FileCopyrightText: 2026 The panel developers
 // SPDX-License-Identifier: MIT
+#include "controller.h"
 #include "frames.h"
 #include "output.h"
 #include "report.h"
@@ -96,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
             "hung_up", line(0), "B0 8N1 raw", {"speed B0 (hung up: sent at 9600), not 19200"}}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
-// A wire and the panel's monitor behind it, with every report they made.
+// A wire and the panel's controller behind it (receiver and frame monitor),
+// with every report they made.
 struct line_under_test final : line_listener {
     line_under_test(const line_settings &s, bool at_arrival, std::size_t buffer = DEFAULT_BUFFER)
         : w(s, {buffer, at_arrival}, *this)
@@ -105,20 +107,25 @@ struct line_under_test final : line_listener {
     void sent(const sent_byte &b) override
     {
         bytes_sent.push_back(b);
-        keep(m.take(b));
+        keep(c.sent(b));
     }
     void went_low(long long start_ns, const line_settings &s) override
     {
-        keep(m.went_low(start_ns, s));
+        keep(c.went_low(start_ns, s));
     }
-    void broke(const line_break &b) override { got.push_back(break_report(b)); }
+    void broke(const line_break &b) override
+    {
+        breaks.push_back(b);
+        keep(c.broke(b));
+    }
     void keep(const std::vector<line_report> &reports)
     {
         got.insert(got.end(), reports.begin(), reports.end());
     }
-    frame_monitor m;
+    controller c;
     wire w;
     std::vector<sent_byte> bytes_sent;
+    std::vector<line_break> breaks;
     std::vector<line_report> got;
 };
 
@@ -147,9 +154,9 @@ TEST_P(Bursts, AreCutIntoFrames)
         EXPECT_EQ(t.w.take(ch.data, ch.at * NS_PER_MS), ch.data.size());
     const long long end = t.w.idle_at();
     t.w.advance(end);
-    EXPECT_TRUE(t.m.idle(end + FRAME_GAP_MS * NS_PER_MS - 1).empty());
-    t.keep(t.m.idle(end + FRAME_GAP_MS * NS_PER_MS));
-    EXPECT_EQ(t.m.deadline_ns(), NEVER);
+    EXPECT_TRUE(t.c.quiet(end + FRAME_GAP_MS * NS_PER_MS - 1).empty());
+    t.keep(t.c.quiet(end + FRAME_GAP_MS * NS_PER_MS));
+    EXPECT_EQ(t.c.next_due(), NEVER);
     ASSERT_EQ(t.got.size(), c.reports.size());
     for (std::size_t i = 0; i < t.got.size(); i++) {
         EXPECT_EQ(t.got[i].bytes.size(), c.reports[i].first) << i;
@@ -294,9 +301,9 @@ TEST(Wire, TellsABreakWhenTheLineGoesLow)
     EXPECT_EQ(t.w.take(bytes{0x45, 0x01}, 0), 2U);
     t.w.break_on(BYTE_NS / 2, 10 * BYTE_NS);
     EXPECT_EQ(t.w.break_starts_at(), BYTE_NS);
-    t.keep(t.m.cut(t.w.discard(BYTE_NS / 2), BYTE_NS / 2, GOOD));
+    t.keep(t.c.dropped(t.w.discard(BYTE_NS / 2), BYTE_NS / 2, GOOD));
     t.w.advance(20 * BYTE_NS);
-    t.keep(t.m.flush());
+    t.keep(t.c.close());
     std::vector<line_report> frames;
     std::copy_if(t.got.begin(), t.got.end(), std::back_inserter(frames),
                  [](const line_report &r) { return r.kind == line_report::frame; });
@@ -316,7 +323,7 @@ TEST(Wire, ABreakEndedBeforeTheLineWentLowIsNone)
     t.w.break_on(BYTE_NS / 4);
     t.w.break_off(BYTE_NS / 2);
     t.w.advance(20 * BYTE_NS);
-    t.keep(t.m.flush());
+    t.keep(t.c.close());
     ASSERT_EQ(t.got.size(), 1U);
     EXPECT_EQ(t.got[0].kind, line_report::frame);
     EXPECT_EQ(t.got[0].bytes, bytes{0x45});
