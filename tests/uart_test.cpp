@@ -215,10 +215,12 @@ TEST(UartTiming, ABusyPortThatDrainsIsWaitedFor)
 }
 
 // The cases of breaks that the panel and sigrok's vfd_panel share
-// (tests/break_cases.tsv): each sender's frames, as the panel reports them.
+// (tests/break_cases.tsv): each sender's frames, as the panel reports them,
+// around a real sender (held, at_arrival) or played at exact times on the
+// panel's own line (timed).
 struct break_case {
     std::string name;
-    bool at_arrival;
+    std::string mode;
     std::vector<std::string> steps;
     std::string frames;
 };
@@ -252,8 +254,8 @@ std::vector<break_case> break_cases()
         const auto modes = split(cols[1], ',');
         std::transform(modes.begin(), modes.end(), std::back_inserter(cases),
                        [&](const std::string &mode) {
-                           return break_case{cols[0] + "_" + mode, mode == "at_arrival",
-                                             split(cols[2], ' '), cols[3]};
+                           return break_case{cols[0] + "_" + mode, mode, split(cols[2], ' '),
+                                             cols[3]};
                        });
     }
     return cases;
@@ -284,15 +286,28 @@ class Breaks : public testing::TestWithParam<break_case>
 {
 };
 
-TEST_P(Breaks, CountTheirZeroAsAByte)
+// The panel's reports of a case: around a real sender, or played on its own
+// line by a script.
+outcome play(const break_case &c)
 {
-    const auto &c = GetParam();
+    if (c.mode == "timed") {
+        std::vector<std::string> argv = {LINE_SCRIPT};
+        argv.insert(argv.end(), c.steps.begin(), c.steps.end());
+        process p(argv);
+        return p.wait(60000);
+    }
     std::vector<std::string> args = {"--json"};
-    if (c.at_arrival)
+    if (c.mode == "at_arrival")
         args.emplace_back("-a");
     args.insert(args.end(), {"--", SENDER, LINK, "termios:19200:8N1"});
     args.insert(args.end(), c.steps.begin(), c.steps.end());
-    const outcome o = run_panel(args);
+    return run_panel(args);
+}
+
+TEST_P(Breaks, AreReceivedAsA16550ReceivesThem)
+{
+    const auto &c = GetParam();
+    const outcome o = play(c);
     if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     EXPECT_EQ(frames_of(o.out), c.frames) << o.out << o.err;
