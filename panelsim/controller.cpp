@@ -48,11 +48,7 @@ controller::reports controller::quiet(nanos t)
 {
     reports out = take(t);
     // A byte still being sampled may continue the burst.
-    const nanos due = monitor_.deadline_ns();
-    reports ended = monitor_.idle(std::min(t, rx_.receiving_since()));
-    if (!ended.empty())
-        verdict_ns_ = std::max(verdict_ns_, due);
-    keep(out, std::move(ended));
+    keep(out, monitor_.idle(std::min(t, rx_.receiving_since())));
     return out;
 }
 
@@ -66,11 +62,7 @@ controller::reports controller::dropped(std::size_t count, nanos t, const line_s
 controller::reports controller::close()
 {
     reports out = take(NEVER);
-    const nanos due = monitor_.deadline_ns();
-    reports last = monitor_.flush();
-    if (!last.empty())
-        verdict_ns_ = std::max(verdict_ns_, due);
-    keep(out, std::move(last));
+    keep(out, monitor_.flush());
     return out;
 }
 
@@ -91,6 +83,7 @@ controller::reports controller::take(nanos known)
                     b.start_ns + HALF_BIT_NS < l.line.end_ns)
                     l.received = true;
         keep(out, monitor_.take(b));
+        verdict_ns_ = std::max(verdict_ns_, b.end_ns + FRAME_GAP_MS * NS_PER_MS);
     }
     settle(rx_.receiving_since(), out);
     return out;
@@ -102,10 +95,7 @@ void controller::settle(nanos until, reports &out)
 {
     while (!drops_.empty() && drops_.front().at < until) {
         const drop &d = drops_.front();
-        reports cut = monitor_.cut(d.count, d.at, d.settings, d.why);
-        if (!cut.empty())
-            verdict_ns_ = std::max(verdict_ns_, d.at);
-        keep(out, std::move(cut));
+        keep(out, monitor_.cut(d.count, d.at, d.settings, d.why));
         drops_.pop_front();
     }
     while (!lows_.empty() && lows_.front().ended && lows_.front().line.end_ns <= until) {

@@ -13,8 +13,11 @@
 //  - Only a break the receiver took (the 00 with the break indication,
 //    whose start sample fell in the break) is reported on a line of its
 //    own; a low shorter than a character is only what the UART sampled.
-//  - The time of the last verdict is kept: a dump of the line runs on past
-//    it, so that whoever reads the dump sees the idle line that led to it.
+//  - The time of the last verdict is kept, the later of FRAME_GAP_MS after
+//    the last byte received (when its burst is over, however the panel
+//    ended it) and the end of the last break: a dump of the line runs on
+//    past it, so that whoever reads the dump sees the idle line that led
+//    to each verdict.
 //
 // controller::sent        a character leaves the wire whole (line_listener's)
 // controller::went_low    the line is held low for a break (line_listener's)
@@ -23,7 +26,7 @@
 // controller::dropped     bytes not yet sent were dropped: the frame under way is cut short
 // controller::close       the line is left as it is: the last bytes, the last burst
 // controller::next_due    when something is due by itself; NEVER when nothing is
-// controller::verdict_ns  when the last verdict given was due
+// controller::verdict_ns  when the last verdict is due
 #ifndef CONTROLLER_H
 #define CONTROLLER_H
 
