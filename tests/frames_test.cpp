@@ -9,7 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <iterator>
+#include <set>
 #include <string>
 #include <termios.h>
 #include <vector>
@@ -328,6 +331,137 @@ TEST(Wire, ABreakEndedBeforeTheLineWentLowIsNone)
     EXPECT_EQ(t.got[0].kind, line_report::frame);
     EXPECT_EQ(t.got[0].bytes, bytes{0x45});
 }
+
+// A break that ends while a character shifts out into it leaves the rest
+// of that character on the line; the one before it ended in the break and
+// is lost; the one after it leaves as ever.
+TEST(Wire, ACharacterShiftingOutWhenABreakEndsLeavesItsRest)
+{
+    line_under_test t(GOOD, false, 64);
+    t.w.break_on(0);
+    EXPECT_EQ(t.w.take(bytes{0x45, 0x01, 0x02}, 0), 3U);
+    t.w.break_off(BYTE_NS + BYTE_NS / 3);
+    t.w.advance(10 * BYTE_NS);
+    ASSERT_EQ(t.breaks.size(), 1U);
+    EXPECT_EQ(t.breaks[0].lost, 1U);
+    ASSERT_TRUE(t.breaks[0].rest.has_value());
+    EXPECT_EQ(t.breaks[0].rest->value, 0x01);
+    EXPECT_EQ(t.breaks[0].rest->start_ns, BYTE_NS);
+    ASSERT_EQ(t.bytes_sent.size(), 1U);
+    EXPECT_EQ(t.bytes_sent[0].value, 0x02);
+    EXPECT_EQ(t.bytes_sent[0].start_ns, 2 * BYTE_NS);
+}
+
+// What the controller's 16550 makes of lines where sigrok's UART decoder,
+// which hunts for a falling edge even after a framing error, reads
+// otherwise (the cases both read alike are in tests/break_cases.tsv), and
+// what the controller tells in between: the break reports, and a flush in
+// the half millisecond a byte takes to be sampled.
+struct line_op {
+    double at_ms;
+    enum { write, break_on, break_off, flush } what;
+    bytes data = {};
+};
+
+struct receive_case {
+    const char *name;
+    std::vector<line_op> ops;
+    std::string frames; // as in break_cases.tsv
+    std::size_t break_reports;
+};
+
+class Received : public testing::TestWithParam<receive_case>
+{
+};
+
+// The frames as break_cases.tsv gives them: bytes, then " !" and the codes.
+std::string frames_of(const std::vector<line_report> &reports)
+{
+    std::string out;
+    for (const line_report &r : reports) {
+        if (r.kind != line_report::frame)
+            continue;
+        std::set<std::string> codes;
+        for (const fault &f : r.problems)
+            codes.insert(f.code);
+        char hex[4];
+        std::string frame;
+        for (const std::uint8_t b : r.bytes) {
+            snprintf(hex, sizeof hex, "%02x", b);
+            frame += (frame.empty() ? "" : " ") + std::string(hex);
+        }
+        for (auto it = codes.begin(); it != codes.end(); ++it)
+            frame += (it == codes.begin() ? " !" : ",") + *it;
+        out += (out.empty() ? "" : "; ") + frame;
+    }
+    return out;
+}
+
+TEST_P(Received, AsA16550ReceivesThem)
+{
+    const auto &c = GetParam();
+    line_under_test t(GOOD, false);
+    nanos now = 0;
+    for (const line_op &op : c.ops) {
+        now = std::llround(op.at_ms * NS_PER_MS);
+        t.w.advance(now);
+        t.keep(t.c.quiet(now));
+        if (op.what == line_op::write)
+            EXPECT_EQ(t.w.take(op.data, now), op.data.size());
+        else if (op.what == line_op::break_on)
+            t.w.break_on(now);
+        else if (op.what == line_op::break_off)
+            t.w.break_off(now);
+        else
+            t.keep(t.c.dropped(t.w.discard(now), now, GOOD));
+    }
+    t.w.advance(std::max(now, t.w.idle_at()));
+    t.keep(t.c.close());
+    EXPECT_EQ(frames_of(t.got), c.frames);
+    EXPECT_EQ(std::count_if(t.got.begin(), t.got.end(),
+                            [](const line_report &r) { return r.kind == line_report::brk; }),
+              static_cast<long>(c.break_reports));
+}
+
+INSTANTIATE_TEST_SUITE_P(Line, Received,
+                         testing::Values(
+                             // Low 0 to 1.9 bits and 7.7 to 9.6 bits: 7e with its stop bit low;
+                             // the 16550 takes that low for the next start bit and gets ff too.
+                             receive_case{"framing_error_then_the_next_start",
+                                          {{1, line_op::break_on},
+                                           {1.1, line_op::break_off},
+                                           {1.4, line_op::break_on},
+                                           {1.5, line_op::break_off}},
+                                          "7e ff !cut_short,framing",
+                                          0},
+                             // A frame right after a low of 2.9 bits: its start bit falls in the
+                             // first byte sampled, and the 16550 takes garbage until the line is
+                             // quiet.
+                             receive_case{"short_low_then_a_frame_at_once",
+                                          {{1, line_op::break_on},
+                                           {1.15, line_op::break_off},
+                                           {1.15, line_op::write, F}},
+                                          "28 15 28 50 a0 40 40 80 !framing; 00 !left_over",
+                                          0},
+                             receive_case{"low_under_a_character_makes_no_break_report",
+                                          {{1, line_op::break_on}, {1.26, line_op::break_off}},
+                                          "f0 !cut_short",
+                                          0},
+                             receive_case{"low_of_a_character_is_reported",
+                                          {{1, line_op::break_on}, {1.6, line_op::break_off}},
+                                          "00 !break,cut_short",
+                                          1},
+                             // A flush while the break's 00 is being sampled cuts the frame
+                             // after the 00, which began before it.
+                             receive_case{"flush_while_a_byte_is_sampled",
+                                          {{1, line_op::write, {0x45, 0x01, 0x01}},
+                                           {2, line_op::break_on},
+                                           {2, line_op::write, F},
+                                           {2.2, line_op::flush},
+                                           {3, line_op::break_off}},
+                                          "45 01 00 !break,flushed",
+                                          1}),
+                         [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST(FrameMonitor, ReportsAFlushAsAFrameCutShort)
 {

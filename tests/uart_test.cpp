@@ -252,11 +252,10 @@ std::vector<break_case> break_cases()
         if (line.empty() || line[0] == '#' || cols.size() != 4)
             continue;
         const auto modes = split(cols[1], ',');
-        std::transform(modes.begin(), modes.end(), std::back_inserter(cases),
-                       [&](const std::string &mode) {
-                           return break_case{cols[0] + "_" + mode, mode, split(cols[2], ' '),
-                                             cols[3]};
-                       });
+        std::transform(
+            modes.begin(), modes.end(), std::back_inserter(cases), [&](const std::string &mode) {
+                return break_case{cols[0] + "_" + mode, mode, split(cols[2], ' '), cols[3]};
+            });
     }
     return cases;
 }
