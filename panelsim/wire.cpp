@@ -160,7 +160,12 @@ void wire::break_on(nanos now_ns, nanos length_ns)
         low_told_ = false;
         tell_low(now_ns);
     }
-    break_until_ = length_ns == NEVER ? NEVER : break_since_ + length_ns;
+    // A break of a given length lasts that long from when it is asked for
+    // or the line goes low, even while the line is low already; behind an
+    // emulated UART, after everything laid out before it.
+    const nanos from =
+        std::max(now_ns, options_.at_arrival ? std::max(break_since_, free_at_) : break_since_);
+    break_until_ = length_ns == NEVER ? NEVER : from + length_ns;
     if (options_.at_arrival && break_until_ != NEVER) {
         // What follows is laid out after a character time of idle line, so
         // that a receiver sees the break end.

@@ -352,6 +352,20 @@ TEST(Wire, ACharacterShiftingOutWhenABreakEndsLeavesItsRest)
     EXPECT_EQ(t.bytes_sent[0].start_ns, 2 * BYTE_NS);
 }
 
+// A break of a given length asked for while the line is low already (a
+// tcsendbreak after a TIOCSBRK) lasts that long from when it is asked for:
+// its end is never told in the past.
+TEST(Wire, ABreakOfALengthWhileTheLineIsLowLastsFromThen)
+{
+    line_under_test t(GOOD, false, 64);
+    t.w.break_on(0);
+    t.w.break_on(300 * NS_PER_MS, 250 * NS_PER_MS);
+    t.w.advance(NS_PER_S);
+    ASSERT_EQ(t.breaks.size(), 1U);
+    EXPECT_EQ(t.breaks[0].start_ns, 0);
+    EXPECT_EQ(t.breaks[0].end_ns, 550 * NS_PER_MS);
+}
+
 // What the controller's 16550 makes of lines where sigrok's UART decoder,
 // which hunts for a falling edge even after a framing error, reads
 // otherwise (the cases both read alike are in tests/break_cases.tsv), and
