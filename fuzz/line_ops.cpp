@@ -34,22 +34,34 @@ void line_run::keep(std::vector<line_report> more)
     reports.insert(reports.end(), more.begin(), more.end());
 }
 
+void line_run::receive(nanos t)
+{
+    const std::vector<sent_byte> more = rx.advance(t);
+    received.insert(received.end(), more.begin(), more.end());
+}
+
 void line_run::sent(const sent_byte &b)
 {
     events.push_back({true, b, {}});
     keep(judge.sent(b));
+    rx.character(b);
+    receive(b.start_ns);
 }
 
 void line_run::went_low(nanos start_ns, const line_settings &s)
 {
     went_low_once = true;
     keep(judge.went_low(start_ns, s));
+    rx.low(start_ns, s);
+    receive(start_ns);
 }
 
 void line_run::broke(const line_break &b)
 {
     events.push_back({false, {}, b});
     keep(judge.broke(b));
+    rx.high(b.end_ns, b.rest);
+    receive(b.end_ns);
 }
 
 void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
@@ -66,6 +78,7 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
         at += 2;
         w.advance(now);
         run.keep(run.judge.quiet(now));
+        run.receive(now);
         const unsigned arg = what >> 4U;
         switch ((what & 0x0fU) % 10) {
         case 0: { // a write of arg + 1 bytes
@@ -105,4 +118,5 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
     w.advance(end);
     run.keep(run.judge.quiet(end + FRAME_GAP_MS * NS_PER_MS));
     run.keep(run.judge.close());
+    run.receive(NEVER);
 }

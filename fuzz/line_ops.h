@@ -15,6 +15,7 @@
 
 #include "controller.h"
 #include "frames.h"
+#include "receiver.h"
 #include "wire.h"
 
 #include <cstdint>
@@ -34,11 +35,15 @@ class line_run : public line_listener
     void went_low(nanos start_ns, const line_settings &s) override;
     void broke(const line_break &b) override;
     void keep(std::vector<line_report> more);
+    // What rx takes once the line is known up to t.
+    void receive(nanos t);
 
     controller judge;
     std::vector<line_report> reports; // in the order they were completed
     std::vector<line_event> events;   // what a dump of the line records
     bool went_low_once = false;       // a break took the line low
+    receiver rx;                      // a receiver of its own on the same line
+    std::vector<sent_byte> received;  // what it took
 };
 
 void run_line_ops(std::span<const std::uint8_t> data, line_run &run);
