@@ -181,16 +181,23 @@ void wire::break_off(nanos now_ns)
     advance(now_ns);
     if (!breaking())
         return;
-    if (now_ns < break_since_) {
+    nanos end = now_ns;
+    if (shifting_ && shifting_->start_ns > now_ns) {
+        // Laid out into the break ahead of time, behind an emulated UART:
+        // the break ends after it, and what follows is laid out after a
+        // character time of idle line, as after a break of a given length.
+        end = shifting_->end_ns;
+        free_at_ = end + settings_.char_ns();
+    }
+    if (end < break_since_) {
         // Ended before the character on the wire did: the line never went
         // low, and a receiver saw no break.
         break_since_ = NEVER;
         break_until_ = NEVER;
         low_told_ = true;
-        shifting_.reset();
         return;
     }
-    end_break(now_ns);
+    end_break(end);
 }
 
 nanos wire::idle_at() const

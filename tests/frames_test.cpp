@@ -366,6 +366,24 @@ TEST(Wire, ABreakOfALengthWhileTheLineIsLowLastsFromThen)
     EXPECT_EQ(t.breaks[0].end_ns, 550 * NS_PER_MS);
 }
 
+// Behind an emulated UART a TIOCCBRK that comes before the bytes laid out
+// into the break ends it after them: they are lost in it and counted, never
+// dropped unseen.
+TEST(Wire, BehindAnEmulatedUartABreakEndsAfterWhatWasLaidIntoIt)
+{
+    line_under_test t(GOOD, true);
+    EXPECT_EQ(t.w.take(F, 0), F.size());
+    t.w.break_on(0);
+    EXPECT_EQ(t.w.take(bytes{0x01, 0x02}, 0), 2U);
+    t.w.break_off(BYTE_NS / 4);
+    t.w.advance(20 * BYTE_NS);
+    ASSERT_EQ(t.breaks.size(), 1U);
+    EXPECT_EQ(t.breaks[0].start_ns, 8 * BYTE_NS);
+    EXPECT_EQ(t.breaks[0].end_ns, 10 * BYTE_NS);
+    EXPECT_EQ(t.breaks[0].lost, 2U);
+    EXPECT_FALSE(t.breaks[0].rest.has_value());
+}
+
 // What the controller's 16550 makes of lines where sigrok's UART decoder,
 // which hunts for a falling edge even after a framing error, reads
 // otherwise (the cases both read alike are in tests/break_cases.tsv), and
