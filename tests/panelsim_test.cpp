@@ -86,12 +86,15 @@ INSTANTIATE_TEST_SUITE_P(
                    ""},
         // The UART sends a byte at a time: a change applied at once reaches
         // the bytes not yet sent; a drain, a draining change or the last
-        // close waits for them.
+        // close waits for them. The output is suspended after the first
+        // byte, so that the change finds the rest queued however late it
+        // comes.
         panel_case{"changed_at_once_after_a_write",
-                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45,
-                    "termios:9600:8N1"},
+                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:45", "flow:ooff",
+                    "write:01010101010000", "termios:9600:8N1", "flow:oon"},
                    1,
-                   {"  45 01 01 01 01 01 00 00  19200 8N1 raw  !! settings changed from byte ",
+                   {"  45 01 01 01 01 01 00 00  19200 8N1 raw  !! settings changed from byte 2: "
+                    "9600 8N1 raw; speed 9600, not 19200\n",
                     "panelsim: 1 frame received, 1 flagged\n"},
                    ""},
         panel_case{"drained_then_changed",
@@ -113,13 +116,16 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    {CLEAN45, "panelsim: 1 frame received, 0 flagged\n"},
                    ""},
-        panel_case{"flushed",
-                   {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:" + HEX45 + HEX45,
-                    "flush"},
-                   1,
-                   {"  45", "  19200 8N1 raw  !! cut short by a flush of output: ",
-                    "panelsim: 1 frame received, 1 flagged\n"},
-                   ""},
+        // The flush finds 15 bytes queued behind the first, held back.
+        panel_case{
+            "flushed",
+            {"-l", LINK, "--", SENDER, LINK, "termios:19200:8N1", "write:45", "flow:ooff",
+             "write:01010101010000" + HEX45, "flush"},
+            1,
+            {"  45                       19200 8N1 raw  !! cut short by a flush of output: 1 "
+             "of 8 bytes sent, 15 discarded\n",
+             "panelsim: 1 frame received, 1 flagged\n"},
+            ""},
         // Every way of asking for settings is seen.
         panel_case{"system_v_termio",
                    {"-l", LINK, "--", SENDER, LINK, "termio:19200:7E1", "write:" + HEX45},

@@ -99,20 +99,28 @@ std::string closes_at_one_moment()
 INSTANTIATE_TEST_SUITE_P(
     Stress, Uart,
     testing::Values(
-        // A change at once reaches the bytes still queued, whatever it changes.
+        // A change at once reaches the bytes still queued, whatever it
+        // changes. Output suspended after the first byte holds the rest
+        // queued for it, however late the change comes.
         uart_case{"flow_control_from_a_later_byte",
-                  sender({"termios:300:8N1", "write:45010101", "termios:300:8N1+crtscts",
-                          "write:01010000"}),
+                  sender({"termios:300:8N1", "write:45", "flow:ooff", "write:010101",
+                          "termios:300:8N1+crtscts", "flow:oon", "write:01010000"}),
                   1,
                   {"  45 01 01 01 01 01 00 00  300 8N1 raw  !! speed 300, not 19200; settings "
                    "changed from byte 2: 300 8N1 crtscts; RTS/CTS flow control\n"}},
+        // Suspended after a frame's first byte: the frames written then
+        // wait, and leave 300 ms later, out of step by that byte.
         uart_case{"output_suspended_in_a_frame",
-                  sender({"termios:1200:8N1", "write:" + FRAME + ":30", "flow:ooff", "sleep:300",
-                          "flow:oon"}),
+                  sender({"termios:1200:8N1", "write:45", "flow:ooff", "write:" + FRAME + ":30",
+                          "sleep:300", "flow:oon"}),
                   1,
                   {"!! short frame: ", "panelsim: 31 frames received, 31 flagged\n"}},
+        // The stop character goes as soon as the line is free, even while
+        // the output is suspended: after the byte on the wire, ahead of
+        // those held back.
         uart_case{"stop_character_ahead_of_the_queue",
-                  sender({"termios:300:8N1", "write:45010101", "flow:ioff", "write:01010000"}),
+                  sender({"termios:300:8N1", "write:45", "flow:ooff", "write:010101", "flow:ioff",
+                          "flow:oon", "write:01010000"}),
                   1,
                   {"  45 13 01 01 01 01 01 00  300 8N1 raw  !! speed 300, not 19200\n",
                    "  00                       300 8N1 raw  !! 1 byte left over; speed 300, not "
@@ -149,8 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Frames written at once, then the speed changed at once: only what the
 // transmit buffer still holds leaves at the new speed. The line discipline
 // wakes a blocked writer when fewer than 256 bytes wait, so the write of
-// 8000 bytes returns with about 255 + 64 of them queued; a larger buffer
-// takes them all at once.
+// 8000 bytes returns with about 255 + 64 of them queued (40 frames); a
+// larger buffer takes them all at once (1000). The change comes when the
+// sender gets to it: the bounds leave it about 160 ms, the time those 319
+// bytes, or 40 frames, take to leave.
 struct buffer_case {
     const char *name;
     const char *size;
@@ -176,8 +186,8 @@ TEST_P(Buffer, HoldsTheWriterBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Buffer,
-                         testing::Values(buffer_case{"page", "4096", 25, 45},
-                                         buffer_case{"large_page", "65536", 1000, 1000}),
+                         testing::Values(buffer_case{"page", "4096", 1, 45},
+                                         buffer_case{"large_page", "65536", 960, 1000}),
                          [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // A panel stopped for a while does not change the verdict: each byte is
