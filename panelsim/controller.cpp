@@ -27,11 +27,9 @@ controller::reports controller::sent(const sent_byte &b)
 
 controller::reports controller::went_low(nanos start_ns, const line_settings &s)
 {
-    reports out = take(start_ns);
     rx_.low(start_ns, s);
     lows_.push_back({{start_ns, NEVER, 0, s, {}}});
-    keep(out, take(start_ns));
-    return out;
+    return take(start_ns);
 }
 
 controller::reports controller::broke(const line_break &b)

@@ -53,17 +53,19 @@ nanos char_first(const sent_byte &c, int want, nanos t)
 
 } // namespace
 
+// A span told is known at its first moment: the line as it began there is
+// final. Where a low ends, what follows is known only once told.
 void receiver::character(const sent_byte &b)
 {
     line_.push_back({b.start_ns, b.end_ns, false, b});
-    known_ = std::max(known_, b.start_ns);
+    known_ = std::max(known_, b.start_ns + 1);
     last_settings_ = b.settings;
 }
 
 void receiver::low(nanos start_ns, const line_settings &s)
 {
     line_.push_back({start_ns, NEVER, true, {0, start_ns, start_ns, s}});
-    known_ = std::max(known_, start_ns);
+    known_ = std::max(known_, start_ns + 1);
     last_settings_ = s;
 }
 
@@ -72,28 +74,23 @@ void receiver::high(nanos end_ns, const std::optional<sent_byte> &rest)
     if (!line_.empty() && line_.back().low && line_.back().to == NEVER)
         line_.back().to = end_ns;
     known_ = std::max(known_, end_ns);
-    if (rest)
+    if (rest) {
         line_.push_back({end_ns, rest->end_ns, false, *rest});
-}
-
-// A low not yet ended is known to go on only up to the time given.
-bool receiver::still_low(const span &s, nanos t) const
-{
-    return s.to != NEVER || t == s.from || t < known_;
+        known_ = std::max(known_, end_ns + 1);
+    }
 }
 
 int receiver::level(nanos t) const
 {
+    if (t >= known_)
+        return -1;
     for (const span &s : line_) {
         if (t < s.from) // between two spans told: high
             return 1;
-        if (t >= s.to)
-            continue;
-        if (s.low)
-            return still_low(s, t) ? 0 : -1;
-        return char_level(s.c, t);
+        if (t < s.to)
+            return s.low ? 0 : char_level(s.c, t);
     }
-    return t < known_ ? 1 : -1;
+    return 1;
 }
 
 nanos receiver::first(int want, nanos from) const
@@ -104,18 +101,16 @@ nanos receiver::first(int want, nanos from) const
             continue;
         if (t < s.from) {
             if (want == 1)
-                return t;
+                break;
             t = s.from;
         }
-        if (s.low) {
-            if (want == 0)
-                return still_low(s, t) ? t : NEVER;
-            t = s.to;
-            continue;
-        }
-        const nanos at = char_first(s.c, want, t);
+        nanos at = s.to;
+        if (s.low)
+            at = want == 0 ? t : s.to;
+        else
+            at = std::min(char_first(s.c, want, t), s.to);
         if (at < s.to)
-            return at;
+            return at < known_ ? at : NEVER;
         t = s.to;
     }
     return want == 1 && t < known_ ? t : NEVER;

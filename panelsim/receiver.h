@@ -25,9 +25,10 @@
 //    stop sample on. What it takes out of step is garbage, as on the
 //    device, until it meets a character's start in step.
 //  - A byte sampled is given out once the line is known up to its stop
-//    sample, so that bytes leave the receiver in the order of their start.
-//    The line is known up to the last time given to advance, and over every
-//    character and low already told, however far they reach.
+//    sample, so that bytes leave the receiver in the order of their start
+//    and none ahead of its time. The line is known up to the last time
+//    given to advance, and at the first moment of each character or low
+//    told; what the wire has told of later moments waits for the time.
 //  - Each step costs O(1) for each character and edge on the line.
 //
 // receiver::character        a character leaves the wire whole, from its start bit
@@ -75,7 +76,6 @@ class receiver
     };
     enum class phase { hunting, sampling, waiting_high };
 
-    [[nodiscard]] bool still_low(const span &s, nanos t) const;
     // The level at t: 0, 1, or -1 while it is not known yet.
     [[nodiscard]] int level(nanos t) const;
     // The first time from `from` on at which the line is at `want`; NEVER
@@ -91,7 +91,7 @@ class receiver
     void take_byte(const int (&samples)[10], std::vector<sent_byte> &out);
 
     std::deque<span> line_;
-    nanos known_ = 0; // the line is known up to here
+    nanos known_ = 0; // the line is known before this time
     phase phase_ = phase::hunting;
     nanos at_ = 0;       // hunting or waiting for the line to go high from here
     nanos origin_ = 0;   // sampling: the start of the chain of bytes taken one after another
