@@ -104,11 +104,7 @@ nanos receiver::first(int want, nanos from) const
                 break;
             t = s.from;
         }
-        nanos at = s.to;
-        if (s.low)
-            at = want == 0 ? t : s.to;
-        else
-            at = std::min(char_first(s.c, want, t), s.to);
+        const nanos at = s.low ? (want == 0 ? t : s.to) : std::min(char_first(s.c, want, t), s.to);
         if (at < s.to)
             return at < known_ ? at : NEVER;
         t = s.to;
@@ -118,10 +114,9 @@ nanos receiver::first(int want, nanos from) const
 
 const receiver::span *receiver::span_at(nanos t) const
 {
-    for (const span &s : line_)
-        if (s.from <= t && t < s.to)
-            return &s;
-    return nullptr;
+    const auto at = std::find_if(line_.begin(), line_.end(),
+                                 [t](const span &s) { return s.from <= t && t < s.to; });
+    return at == line_.end() ? nullptr : &*at;
 }
 
 nanos receiver::sample_time(int k) const

@@ -35,7 +35,7 @@
 
 // How long the dump runs on after the last verdict: four characters at
 // 19200 8N1, twice what sigrok's UART decoder needs to tell the idle line.
-inline constexpr nanos DUMP_MARGIN_NS = 4 * 10 * NS_PER_S / 19200;
+inline constexpr nanos DUMP_MARGIN_NS = NS_PER_S * 4 * 10 / 19200;
 
 class verdicts final : public line_listener
 {
