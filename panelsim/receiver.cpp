@@ -138,12 +138,12 @@ std::vector<sent_byte> receiver::advance(nanos now_ns)
 {
     known_ = std::max(known_, now_ns);
     std::vector<sent_byte> out;
-    while (step(out)) {
-    }
-    // What lies wholly before the earliest time still to be looked at goes.
-    const nanos keep = phase_ == phase::sampling ? receiving_since() : at_;
-    while (!line_.empty() && line_.front().to <= keep)
-        line_.pop_front();
+    do {
+        // What lies wholly before the earliest time still to be looked at goes.
+        const nanos keep = phase_ == phase::sampling ? receiving_since() : at_;
+        while (!line_.empty() && line_.front().to <= keep)
+            line_.pop_front();
+    } while (step(out));
     return out;
 }
 
@@ -183,8 +183,12 @@ bool receiver::hunt(std::vector<sent_byte> &out)
     return true;
 }
 
+// A byte is taken whole once the line is known up to its stop sample; so is
+// a false start, found a little later than it might be, in the same order.
 bool receiver::sample(std::vector<sent_byte> &out)
 {
+    if (sample_time(STOP) >= known_)
+        return false;
     int samples[SAMPLES];
     for (int k = 0; k < SAMPLES; k++) {
         samples[k] = level(sample_time(k));
