@@ -31,7 +31,8 @@
 // the bytes are judged by the settings in force when they arrived instead
 // (at_arrival), nothing waits and nothing is bounded; they are still laid
 // out on the wire one after the other, and so is a break of a given length,
-// after the bytes before it and before the bytes after it.
+// after the bytes before it and before the bytes after it; a TIOCCBRK ends a
+// break no sooner than the bytes laid out into it.
 //
 // advance     everything that has started by a time leaves
 // take        written bytes, as many as the buffer has room for
