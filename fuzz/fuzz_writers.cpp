@@ -63,6 +63,12 @@ void write_dump(const line_run &run, const std::string &path)
         } else {
             vcd.low(e.brk.start_ns, e.brk.end_ns);
             end = e.brk.end_ns;
+            if (const auto &r = e.brk.rest) {
+                const line_settings &s = r->settings;
+                vcd.byte(r->value, r->start_ns, {s.wire_baud(), s.data_bits, s.parity, s.stop_bits},
+                         e.brk.end_ns);
+                end = r->end_ns;
+            }
         }
     }
     FUZZ_CHECK(vcd.close(end));

@@ -34,21 +34,34 @@ void line_run::keep(std::vector<line_report> more)
     reports.insert(reports.end(), more.begin(), more.end());
 }
 
+void line_run::receive(nanos t)
+{
+    const std::vector<sent_byte> more = rx.advance(t);
+    received.insert(received.end(), more.begin(), more.end());
+}
+
 void line_run::sent(const sent_byte &b)
 {
     events.push_back({true, b, {}});
-    keep(monitor.take(b));
+    keep(judge.sent(b));
+    rx.character(b);
+    receive(b.start_ns);
 }
 
 void line_run::went_low(nanos start_ns, const line_settings &s)
 {
-    keep(monitor.went_low(start_ns, s));
+    went_low_once = true;
+    keep(judge.went_low(start_ns, s));
+    rx.low(start_ns, s);
+    receive(start_ns);
 }
 
 void line_run::broke(const line_break &b)
 {
     events.push_back({false, {}, b});
-    reports.push_back(break_report(b));
+    keep(judge.broke(b));
+    rx.high(b.end_ns, b.rest);
+    receive(b.end_ns);
 }
 
 void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
@@ -64,8 +77,8 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
         now += step(data[at + 1]);
         at += 2;
         w.advance(now);
-        if (run.monitor.deadline_ns() <= now)
-            run.keep(run.monitor.idle(now));
+        run.keep(run.judge.quiet(now));
+        run.receive(now);
         const unsigned arg = what >> 4U;
         switch ((what & 0x0fU) % 10) {
         case 0: { // a write of arg + 1 bytes
@@ -78,7 +91,7 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
             w.change(SETTINGS[arg % std::size(SETTINGS)], now);
             break;
         case 2:
-            run.keep(run.monitor.cut(w.discard(now), now, w.settings()));
+            run.keep(run.judge.dropped(w.discard(now), now, w.settings()));
             break;
         case 3:
             w.suspend(now);
@@ -103,6 +116,7 @@ void run_line_ops(std::span<const std::uint8_t> data, line_run &run)
     w.resume(now);
     const nanos end = std::max(now, w.idle_at());
     w.advance(end);
-    run.keep(run.monitor.idle(end + FRAME_GAP_MS * NS_PER_MS));
-    run.keep(run.monitor.flush());
+    run.keep(run.judge.quiet(end + FRAME_GAP_MS * NS_PER_MS));
+    run.keep(run.judge.close());
+    run.receive(NEVER);
 }

@@ -11,10 +11,6 @@ const fault BREAK_RECEIVED = {"break", "break: the controller receives a 00 with
 const fault OUT_OF_STEP = {"break",
                            "out of step: a break's 00 earlier in the burst counts as a byte"};
 
-// How long the controller's receiver takes to make a character of a break:
-// one character time at its own 19200 8N1.
-const nanos CONTROLLER_CHAR_NS = line_settings{}.char_ns();
-
 } // namespace
 
 line_report frame_monitor::report() const
@@ -43,18 +39,22 @@ line_report frame_monitor::report() const
     return r;
 }
 
-// A frame that holds a break's 00 says which byte it is; one that holds
-// none but follows one in its burst is out of step.
+// A frame that holds a break's 00 says which byte it is, and so does one
+// that holds a byte received with a framing error; one that holds no break
+// but follows one in its burst is out of step.
 void frame_monitor::judge_breaks(line_report &r) const
 {
     bool holds_break = false;
     for (std::size_t i = 0; i < pending_.size(); i++) {
-        if (!pending_[i].is_break)
-            continue;
-        holds_break = true;
-        r.problems.push_back({"break", "byte " + std::to_string(i + 1) +
-                                           " is a break: the controller receives a 00 with a "
-                                           "framing error"});
+        const std::string byte = "byte " + std::to_string(i + 1);
+        if (pending_[i].is_break) {
+            holds_break = true;
+            r.problems.push_back(
+                {"break", byte + " is a break: the controller receives a 00 with a framing error"});
+        } else if (pending_[i].framing_error) {
+            r.problems.push_back(
+                {"framing", byte + " has a framing error: the controller found its stop bit low"});
+        }
     }
     if (out_of_step_ && !holds_break)
         r.problems.push_back(OUT_OF_STEP);
@@ -75,14 +75,9 @@ std::vector<line_report> frame_monitor::end_burst(fault why)
     return out;
 }
 
-std::vector<line_report> frame_monitor::take(const sent_byte &b)
-{
-    return add(b);
-}
-
 // One byte received: the burst before it ends if the line was quiet long
 // enough in between; every 8 bytes of a burst are a frame.
-std::vector<line_report> frame_monitor::add(const sent_byte &b)
+std::vector<line_report> frame_monitor::take(const sent_byte &b)
 {
     std::vector<line_report> out;
     if (last_end_ != NEVER && b.start_ns - last_end_ >= FRAME_GAP_MS * NS_PER_MS)
@@ -93,17 +88,10 @@ std::vector<line_report> frame_monitor::add(const sent_byte &b)
         out.push_back(report());
         pending_.clear();
         frames_in_burst_++;
-    }
-    return out;
-}
-
-std::vector<line_report> frame_monitor::went_low(nanos start_ns, const line_settings &settings)
-{
-    std::vector<line_report> out =
-        add({0, start_ns, start_ns + CONTROLLER_CHAR_NS, settings, true});
-    // A 00 that did not end its frame shifts every later frame of the burst.
-    if (!pending_.empty())
+    } else if (b.is_break) {
+        // A 00 that did not end its frame shifts every later frame of the burst.
         out_of_step_ = true;
+    }
     return out;
 }
 

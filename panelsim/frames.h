@@ -11,17 +11,20 @@
 // a controller would notice. What remains when a burst ends is a frame cut
 // short (when the burst held no whole frame) or bytes left over (after one).
 //
-// A break (the line held low for longer than a character) reaches the
-// controller as a 16550 delivers it: one 00, with a framing error and the
-// break indication, received at the break's start; then nothing while the
-// line stays low. That 00 is a byte like any other: it joins the frame under
-// way, or begins a new one, and the burst ends FRAME_GAP_MS after it unless
-// another byte comes first. A long break therefore ends the frame it cut,
-// and what follows is in step; after a short one, the frames of the same
-// burst are out of step by the 00, unless the 00 was the last byte of its
-// frame. The frame that holds a break's 00, and each one out of step by it,
-// carries the code `break`. The break itself is reported on a line of its
-// own when it ends, with its length and the bytes shifted out into it.
+// The bytes come from the controller's receiver (receiver.h), as a 16550 at
+// 19200 8N1 receives the line. A break (the line held low for a whole
+// character or longer) reaches the monitor as the 16550 delivers it: one 00,
+// with a framing error and the break indication, received at the break's
+// start; then nothing while the line stays low. That 00 is a byte like any
+// other: it joins the frame under way, or begins a new one, and the burst
+// ends FRAME_GAP_MS after it unless another byte comes first. A long break
+// therefore ends the frame it cut, and what follows is in step; after a
+// short one, the frames of the same burst are out of step by the 00, unless
+// the 00 was the last byte of its frame. The frame that holds a break's 00,
+// and each one out of step by it, carries the code `break`; a frame that
+// holds another byte received with a framing error (its stop bit low)
+// carries `framing`. A break the receiver took as one is reported on a line
+// of its own when it ends, with its length and the bytes lost in it.
 //
 // Every fault has a stable code (speed, parity, cut_short, ...) beside the
 // words people read.
@@ -36,27 +39,32 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 inline constexpr std::size_t FRAME_LEN = 8;
 inline constexpr nanos FRAME_GAP_MS = 100;
 
-// One byte as it left the line.
+// One byte as it left the line, or as the controller's receiver took it.
 struct sent_byte {
     std::uint8_t value = 0;
-    nanos start_ns = 0;     // its start bit began
-    nanos end_ns = 0;       // its last stop bit ended
-    line_settings settings; // what it left under
-    bool is_break = false;  // a break's 00, as the controller receives it
+    nanos start_ns = 0;         // its start bit began
+    nanos end_ns = 0;           // its last stop bit ended
+    line_settings settings;     // what it left under
+    bool is_break = false;      // a break's 00, as the controller receives it
+    bool framing_error = false; // received with its stop bit low (a break's 00 too)
 };
 
 // The line held low: a break, and the bytes the UART shifted out into it.
 struct line_break {
     nanos start_ns = 0;
     nanos end_ns = 0;
-    std::size_t lost = 0;
+    std::size_t lost = 0; // the bytes shifted out wholly into it
     line_settings settings;
+    // The character that was shifting out when the break ended: the rest
+    // of it, from end_ns on, is on the line.
+    std::optional<sent_byte> rest;
 };
 
 struct line_report {
@@ -76,12 +84,10 @@ struct line_report {
 class frame_monitor
 {
   public:
-    // Takes one byte off the line; returns the reports it completes (the
-    // burst before it, when the line was quiet long enough in between).
+    // Takes one byte the receiver took, a break's 00 too; returns the
+    // reports it completes (the burst before it, when the line was quiet
+    // long enough in between).
     [[nodiscard]] std::vector<line_report> take(const sent_byte &b);
-
-    // The line went low at start_ns: a break's 00, a byte like any other.
-    [[nodiscard]] std::vector<line_report> went_low(nanos start_ns, const line_settings &settings);
 
     // Ends the burst if the line has been quiet for FRAME_GAP_MS by now_ns;
     // returns the short frame or the left-over bytes it held, if any.
@@ -106,7 +112,6 @@ class frame_monitor
     [[nodiscard]] line_report report() const;
     void judge_breaks(line_report &r) const;
     [[nodiscard]] std::vector<line_report> end_burst(fault why);
-    [[nodiscard]] std::vector<line_report> add(const sent_byte &b);
 
     std::vector<sent_byte> pending_;
     nanos last_end_ = NEVER; // NEVER: no burst under way

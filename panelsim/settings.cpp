@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: MIT
 #include "settings.h"
 
+#include <bit>
 #include <cstdio>
 #include <termios.h>
 #include <utility>
@@ -106,4 +107,26 @@ std::vector<fault> settings_faults(const line_settings &s)
     if (s.iflag & (IXON | IXOFF))
         faults.push_back({"flow_control", "XON/XOFF flow control"});
     return faults;
+}
+
+int bit_level(std::uint8_t value, int data_bits, char parity, int bit)
+{
+    const unsigned data = value & ((1U << data_bits) - 1U);
+    if (bit == 0)
+        return 0;
+    if (bit <= data_bits)
+        return static_cast<int>((data >> (bit - 1)) & 1U);
+    if (bit > data_bits + 1 || parity == 'N')
+        return 1;
+    const int odd_ones = std::popcount(data) & 1;
+    switch (parity) {
+    case 'E':
+        return odd_ones;
+    case 'O':
+        return odd_ones ^ 1;
+    case 'M':
+        return 1;
+    default: // 'S'
+        return 0;
+    }
 }

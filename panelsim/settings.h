@@ -12,6 +12,7 @@
 // describe         settings as people say them
 // fault            one difference a controller would notice, with its code
 // settings_faults  every way the settings differ from the device's
+// bit_level        the line's level during one bit of a character
 #ifndef SETTINGS_H
 #define SETTINGS_H
 
@@ -60,5 +61,11 @@ struct fault {
 };
 
 [[nodiscard]] std::vector<fault> settings_faults(const line_settings &s);
+
+// The line's level during bit `bit` of a character that carries value: the
+// start bit (0) is low, then come the low data_bits bits of value least
+// significant first, the parity bit if any (N, E, O, M mark, S space), and
+// the stop bits, high.
+[[nodiscard]] int bit_level(std::uint8_t value, int data_bits, char parity, int bit);
 
 #endif

@@ -3,7 +3,6 @@
 #include "vcd.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 
 namespace
@@ -25,21 +24,6 @@ nanos edge_unit(nanos start_ns, int bit, long baud)
     const long long num = rest * baud + bit * NS_PER_S; // in units of 1 / baud ns
     const long long den = VCD_UNIT_NS * baud;
     return whole + (2 * num + den) / (2 * den);
-}
-
-int parity_bit(unsigned data, char parity)
-{
-    const int odd_ones = std::popcount(data) & 1;
-    switch (parity) {
-    case 'E':
-        return odd_ones;
-    case 'O':
-        return odd_ones ^ 1;
-    case 'M':
-        return 1;
-    default: // 'S'
-        return 0;
-    }
 }
 
 } // namespace
@@ -71,7 +55,10 @@ bool vcd_writer::open(const std::string &path)
         return false;
     file_ = f;
     level_ = 1;
+    written_ = 1;
     last_ = 0;
+    stamped_ = 0;
+    held_ = false;
     end_ = 0;
     write_errno_ = 0;
     if (std::fprintf(file_,
@@ -93,37 +80,51 @@ bool vcd_writer::open(const std::string &path)
     return true;
 }
 
+// A change is held back until the next one at a later time: changes at one
+// time become one, and one that undoes the change before it is none.
 void vcd_writer::change(long long unit, int level)
 {
-    // A character never starts before the previous one ended, so time only
+    // A character never shows before the previous one ended, so time only
     // moves on; should a caller break that, the dump still stays readable.
-    int n = 0;
+    unit = std::max(unit, last_);
     if (unit > last_)
-        n = std::fprintf(file_, "#%lld\n%d!\n", unit, level);
-    else // at the time of the last change: one timestamp for both
-        n = std::fprintf(file_, "%d!\n", level);
-    if (n < 0 && write_errno_ == 0)
-        write_errno_ = errno != 0 ? errno : EIO;
-    last_ = std::max(unit, last_);
+        write_held();
+    last_ = unit;
     level_ = level;
+    held_ = true;
 }
 
-void vcd_writer::byte(std::uint8_t value, nanos start_ns, const wire_format &f)
+void vcd_writer::write_held()
+{
+    if (!held_)
+        return;
+    held_ = false;
+    if (level_ == written_)
+        return;
+    int n = 0;
+    if (last_ > stamped_)
+        n = std::fprintf(file_, "#%lld\n%d!\n", last_, level_);
+    else // at the time of the last change written: one timestamp for both
+        n = std::fprintf(file_, "%d!\n", level_);
+    if (n < 0 && write_errno_ == 0)
+        write_errno_ = errno != 0 ? errno : EIO;
+    stamped_ = std::max(stamped_, last_);
+    written_ = level_;
+}
+
+void vcd_writer::byte(std::uint8_t value, nanos start_ns, const wire_format &f, nanos shown_ns)
 {
     if (file_ == nullptr || !valid_format(f))
         return;
-    const unsigned data = value & ((1U << f.data_bits) - 1U);
+    const nanos shown = edge_unit(shown_ns, 0, 1);
     const int nbits = char_bits(f);
     for (int bit = 0; bit < nbits; ++bit) {
-        int level = 1; // stop bits
-        if (bit == 0)
-            level = 0;
-        else if (bit <= f.data_bits)
-            level = static_cast<int>((data >> (bit - 1)) & 1U);
-        else if (bit == f.data_bits + 1 && f.parity != 'N')
-            level = parity_bit(data, f.parity);
+        // A bit that ended before the character showed is not on the line.
+        if (edge_unit(start_ns, bit + 1, f.baud) <= shown)
+            continue;
+        const int level = bit_level(value, f.data_bits, f.parity, bit);
         if (level != level_)
-            change(edge_unit(start_ns, bit, f.baud), level);
+            change(std::max(edge_unit(start_ns, bit, f.baud), shown), level);
     }
     end_ = std::max(end_, edge_unit(start_ns, nbits, f.baud));
 }
@@ -142,6 +143,7 @@ bool vcd_writer::close(nanos end_ns)
 {
     if (file_ == nullptr)
         return true;
+    write_held();
     const nanos end = std::max({edge_unit(end_ns, 0, 1), end_, last_});
     if (std::fprintf(file_, "#%lld\n", end) < 0 && write_errno_ == 0)
         write_errno_ = errno != 0 ? errno : EIO;

@@ -7,7 +7,10 @@
 // (0), the data bits least significant first, the parity bit if any, the
 // stop bits (1). Edge times are exact bit times (1e9 / baud ns apart) from
 // the character's start, each rounded on its own to the dump's time unit,
-// VCD_UNIT_NS.
+// VCD_UNIT_NS. A character that was shifting out while a break held the
+// line low shows from the break's end on: its level then, and its later
+// edges. Changes that fall on one unit become one: where a break's end meets
+// a low bit, the line stays low, with no glitch of no width between.
 //
 // The unit is 100 ns. sigrok's VCD input makes a sample of every unit, so
 // the unit sets how fast sigrok-cli and PulseView read a dump and how much
@@ -20,6 +23,7 @@
 #define VCD_H
 
 #include "clock.h"
+#include "settings.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -56,11 +60,12 @@ class vcd_writer
 
     // One character leaving the line, starting at start_ns nanoseconds after
     // time 0: start bit (0), the low data_bits bits of value least
-    // significant first, parity bit if any, stop bits (1). Calls come in
-    // order of start time, and a character never starts before the previous
-    // one ended. Nothing is written while no dump is open or when f is not
-    // valid_format().
-    void byte(std::uint8_t value, nanos start_ns, const wire_format &f);
+    // significant first, parity bit if any, stop bits (1); of a character
+    // that was shifted out into a break, only what follows shown_ns, the
+    // break's end. Calls come in order of time, and a character never
+    // shows before the previous one ended. Nothing is written while no dump
+    // is open or when f is not valid_format().
+    void byte(std::uint8_t value, nanos start_ns, const wire_format &f, nanos shown_ns = 0);
 
     // The line held low from start_ns to end_ns: a break. Calls keep the
     // order of time, as for byte().
@@ -75,12 +80,16 @@ class vcd_writer
 
   private:
     void change(long long unit, int level);
+    void write_held();
 
     std::FILE *file_ = nullptr;
-    int level_ = 1;       // the line's level after the last change
-    long long last_ = 0;  // time of the last change written, in units
-    nanos end_ = 0;       // end of the last stop bit, in units
-    int write_errno_ = 0; // first error while writing, 0 if none
+    int level_ = 1;         // the line's level after the last change
+    int written_ = 1;       // the line's level as the file has it
+    long long last_ = 0;    // time of the last change, in units
+    long long stamped_ = 0; // the last time written in the file, in units
+    bool held_ = false;     // the last change is not yet written: one at its time may follow
+    nanos end_ = 0;         // end of the last stop bit, in units
+    int write_errno_ = 0;   // first error while writing, 0 if none
 };
 
 #endif

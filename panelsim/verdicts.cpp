@@ -2,41 +2,54 @@
 // SPDX-License-Identifier: MIT
 #include "verdicts.h"
 
+#include <algorithm>
 #include <cstdio>
+
+namespace
+{
+
+wire_format format_of(const line_settings &s)
+{
+    return {s.wire_baud(), s.data_bits, s.parity, s.stop_bits};
+}
+
+} // namespace
 
 void verdicts::sent(const sent_byte &b)
 {
-    const line_settings &s = b.settings;
-    vcd_.byte(b.value, b.start_ns, {s.wire_baud(), s.data_bits, s.parity, s.stop_bits});
-    print(monitor_.take(b));
+    vcd_.byte(b.value, b.start_ns, format_of(b.settings));
+    print(controller_.sent(b));
 }
 
 void verdicts::went_low(nanos start_ns, const line_settings &s)
 {
-    print(monitor_.went_low(start_ns, s));
+    print(controller_.went_low(start_ns, s));
 }
 
 void verdicts::broke(const line_break &b)
 {
     vcd_.low(b.start_ns, b.end_ns);
-    out_.print(break_report(b));
+    if (b.rest)
+        vcd_.byte(b.rest->value, b.rest->start_ns, format_of(b.rest->settings), b.end_ns);
+    print(controller_.broke(b));
 }
 
 void verdicts::quiet(nanos t)
 {
-    print(monitor_.idle(t));
+    print(controller_.quiet(t));
 }
 
 void verdicts::dropped(std::size_t count, nanos t, const line_settings &s, frame_monitor::cause why)
 {
-    print(monitor_.cut(count, t, s, why));
+    print(controller_.dropped(count, t, s, why));
 }
 
-// The dump runs on to the last stop bit if that is later than t.
+// The dump runs on to the last stop bit if that is later than t, and past
+// the last verdict.
 void verdicts::close(nanos t)
 {
-    print(monitor_.flush());
-    if (vcd_.is_open() && !vcd_.close(t))
+    print(controller_.close());
+    if (vcd_.is_open() && !vcd_.close(std::max(t, controller_.verdict_ns() + DUMP_MARGIN_NS)))
         perror("panelsim: the line's dump");
     out_.summary();
 }

@@ -3,21 +3,27 @@
 // verdicts: what leaves the line, judged and written out.
 //
 // The wire tells it every byte and break as it leaves. It owns the sinks:
-// the frame monitor that cuts bytes into frames and judges them, the dump
-// of the line (VCD), and the reporter that prints each report as it is
-// made; and the panel's notices about settings it could not see, each said
-// once. It knows nothing of the programs' calls.
+// the controller (its receiver and frame monitor) that takes the line as the
+// display controller would and judges the frames, the dump of the line
+// (VCD), and the reporter that prints each report as it is made; and the
+// panel's notices about settings it could not see, each said once. It knows
+// nothing of the programs' calls.
+//
+// The dump ends at the latest of the run's end, the last stop bit, and the
+// last verdict plus DUMP_MARGIN_NS: a decoder reading it sees the idle line
+// that ended the last frame, as the panel did.
 //
 // verdicts::sent/went_low/broke  the wire's bytes and breaks (line_listener)
-// verdicts::quiet    the line has been quiet until a time: a burst may end
+// verdicts::quiet    the line is known up to a time: bytes received, bursts ended
 // verdicts::dropped  bytes not yet sent were dropped: the frame under way is cut short
 // verdicts::close    the line goes away: the last burst, the dump's end, the summary
 // verdicts::unseen   says, once, that settings were not seen
-// verdicts::next_due when a burst ends by itself; NEVER without one
+// verdicts::next_due when a byte is received or a burst ends by itself; NEVER without one
 #ifndef VERDICTS_H
 #define VERDICTS_H
 
 #include "clock.h"
+#include "controller.h"
 #include "frames.h"
 #include "report.h"
 #include "vcd.h"
@@ -26,6 +32,10 @@
 #include <cstddef>
 #include <string>
 #include <vector>
+
+// How long the dump runs on after the last verdict: four characters at
+// 19200 8N1, twice what sigrok's UART decoder needs to tell the idle line.
+inline constexpr nanos DUMP_MARGIN_NS = NS_PER_S * 4 * 10 / 19200;
 
 class verdicts final : public line_listener
 {
@@ -41,14 +51,14 @@ class verdicts final : public line_listener
                  frame_monitor::cause why = frame_monitor::flushed);
     void close(nanos t);
     void unseen(const std::string &why);
-    [[nodiscard]] nanos next_due() const { return monitor_.deadline_ns(); }
+    [[nodiscard]] nanos next_due() const { return controller_.next_due(); }
 
   private:
     void print(const std::vector<line_report> &reports);
 
     reporter &out_;
     vcd_writer &vcd_;
-    frame_monitor monitor_;
+    controller controller_;
     bool said_unseen_ = false;
 };
 

@@ -29,11 +29,15 @@ void wire::send(std::uint8_t value, unsigned oflag, nanos start)
     line_settings s = settings_;
     s.oflag = oflag;
     free_at_ = start + s.char_ns();
+    const sent_byte b{value, start, free_at_, s};
     if (breaking() && start >= break_since_) {
-        lost_++;
+        // Shifted out into the break; the one before it ended there.
+        if (shifting_)
+            lost_++;
+        shifting_ = b;
         return;
     }
-    to_.sent({value, start, free_at_, s});
+    to_.sent(b);
 }
 
 void wire::tell_low(nanos now_ns)
@@ -44,13 +48,21 @@ void wire::tell_low(nanos now_ns)
     to_.went_low(break_since_, settings_);
 }
 
+// The character still shifting out shows the rest of itself from the
+// break's end; one that ended in the break is lost.
 void wire::end_break(nanos at)
 {
     tell_low(at);
-    to_.broke({break_since_, at, lost_, settings_});
+    std::optional<sent_byte> rest;
+    if (shifting_ && shifting_->end_ns > at)
+        rest = shifting_;
+    else if (shifting_)
+        lost_++;
+    to_.broke({break_since_, at, lost_, settings_, rest});
     break_since_ = NEVER;
     break_until_ = NEVER;
     lost_ = 0;
+    shifting_.reset();
 }
 
 void wire::advance(nanos now_ns)
@@ -148,7 +160,12 @@ void wire::break_on(nanos now_ns, nanos length_ns)
         low_told_ = false;
         tell_low(now_ns);
     }
-    break_until_ = length_ns == NEVER ? NEVER : break_since_ + length_ns;
+    // A break of a given length lasts that long from when it is asked for
+    // or the line goes low, even while the line is low already; behind an
+    // emulated UART, after everything laid out before it.
+    const nanos from =
+        std::max(now_ns, options_.at_arrival ? std::max(break_since_, free_at_) : break_since_);
+    break_until_ = length_ns == NEVER ? NEVER : from + length_ns;
     if (options_.at_arrival && break_until_ != NEVER) {
         // What follows is laid out after a character time of idle line, so
         // that a receiver sees the break end.
@@ -164,7 +181,15 @@ void wire::break_off(nanos now_ns)
     advance(now_ns);
     if (!breaking())
         return;
-    if (now_ns < break_since_) {
+    nanos end = now_ns;
+    if (shifting_ && shifting_->start_ns > now_ns) {
+        // Laid out into the break ahead of time, behind an emulated UART:
+        // the break ends after it, and what follows is laid out after a
+        // character time of idle line, as after a break of a given length.
+        end = shifting_->end_ns;
+        free_at_ = end + settings_.char_ns();
+    }
+    if (end < break_since_) {
         // Ended before the character on the wire did: the line never went
         // low, and a receiver saw no break.
         break_since_ = NEVER;
@@ -172,7 +197,7 @@ void wire::break_off(nanos now_ns)
         low_told_ = true;
         return;
     }
-    end_break(now_ns);
+    end_break(end);
 }
 
 nanos wire::idle_at() const

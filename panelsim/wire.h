@@ -17,10 +17,12 @@
 //  - a break holds the line low from the moment it is asked for, or from
 //    the end of the character on the wire (which is not cut in two); it
 //    does not wait for the queue: the bytes that start during it are
-//    shifted out into the break and lost. (tcsendbreak's waiting for the
-//    output first is the driver's, not the UART's: the panel does it.)
-//    What leaves a receiver from it is the 00 of its start, told when the
-//    line goes low, as a byte is told when it starts, never ahead;
+//    shifted out into the break, and those that end in it are lost. The
+//    character still shifting out when the break ends shows the rest of
+//    itself on the line from then on. (tcsendbreak's waiting for the output
+//    first is the driver's, not the UART's: the panel does it.) The line
+//    going low is told when it does, as a byte is told when it starts,
+//    never ahead; its end is told with that rest, if any;
 //  - full: the buffer takes no more.
 // Time only moves on: every call first lets go what has started by its time.
 // What leaves goes to a line_listener, in time order.
@@ -29,7 +31,8 @@
 // the bytes are judged by the settings in force when they arrived instead
 // (at_arrival), nothing waits and nothing is bounded; they are still laid
 // out on the wire one after the other, and so is a break of a given length,
-// after the bytes before it and before the bytes after it.
+// after the bytes before it and before the bytes after it; a TIOCCBRK ends a
+// break no sooner than the bytes laid out into it.
 //
 // advance     everything that has started by a time leaves
 // take        written bytes, as many as the buffer has room for
@@ -64,10 +67,11 @@ inline constexpr std::size_t DEFAULT_BUFFER = 4096;
 class line_listener
 {
   public:
+    // A character leaves the line whole, from its start bit on.
     virtual void sent(const sent_byte &b) = 0;
-    // The line went low for a break: what a receiver makes of its start.
+    // The line went low for a break, under settings s.
     virtual void went_low(nanos start_ns, const line_settings &s) = 0;
-    // The break has ended.
+    // The break has ended, with what is left of a character shifted into it.
     virtual void broke(const line_break &b) = 0;
 
   protected:
@@ -145,7 +149,8 @@ class wire
     nanos break_since_ = NEVER;
     nanos break_until_ = NEVER;
     std::size_t lost_ = 0;
-    bool low_told_ = true; // the listener knows the break under way began
+    bool low_told_ = true;              // the listener knows the break under way began
+    std::optional<sent_byte> shifting_; // the last character shifted out into the break
 };
 
 #endif

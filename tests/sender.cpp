@@ -21,7 +21,7 @@
 //   break                tcsendbreak(fd, 0)
 //   break:on | break:off TIOCSBRK, TIOCCBRK
 //   flow:ooff|oon|ioff|ion   tcflow
-//   sleep:MS             wait
+//   sleep:MS             wait MS milliseconds (sleep:0.05 is 50 us)
 //   wait:FILE            wait until FILE exists
 //   close                close the line
 //   uring_close          close the line through io_uring (exit status 77 where
@@ -569,7 +569,7 @@ bool step(int fd, const std::string &text)
         while (access(p[1].c_str(), F_OK) != 0)
             usleep(1000);
     } else if (what == "sleep") {
-        r = usleep(static_cast<useconds_t>(std::stol(p[1]) * 1000));
+        r = usleep(static_cast<useconds_t>(std::stod(p[1]) * 1000));
     } else if (what == "cloexec") {
         r = fcntl(fd, F_SETFD, FD_CLOEXEC);
     } else if (what == "close") {

@@ -115,20 +115,28 @@ std::string closed_by(const std::string &how)
 INSTANTIATE_TEST_SUITE_P(
     Stress, Uart,
     testing::Values(
-        // A change at once reaches the bytes still queued, whatever it changes.
+        // A change at once reaches the bytes still queued, whatever it
+        // changes. Output suspended after the first byte holds the rest
+        // queued for it, however late the change comes.
         uart_case{"flow_control_from_a_later_byte",
-                  sender({"termios:300:8N1", "write:45010101", "termios:300:8N1+crtscts",
-                          "write:01010000"}),
+                  sender({"termios:300:8N1", "write:45", "flow:ooff", "write:010101",
+                          "termios:300:8N1+crtscts", "flow:oon", "write:01010000"}),
                   1,
                   {"  45 01 01 01 01 01 00 00  300 8N1 raw  !! speed 300, not 19200; settings "
                    "changed from byte 2: 300 8N1 crtscts; RTS/CTS flow control\n"}},
+        // Suspended after a frame's first byte: the frames written then
+        // wait, and leave 300 ms later, out of step by that byte.
         uart_case{"output_suspended_in_a_frame",
-                  sender({"termios:1200:8N1", "write:" + FRAME + ":30", "flow:ooff", "sleep:300",
-                          "flow:oon"}),
+                  sender({"termios:1200:8N1", "write:45", "flow:ooff", "write:" + FRAME + ":30",
+                          "sleep:300", "flow:oon"}),
                   1,
                   {"!! short frame: ", "panelsim: 31 frames received, 31 flagged\n"}},
+        // The stop character goes as soon as the line is free, even while
+        // the output is suspended: after the byte on the wire, ahead of
+        // those held back.
         uart_case{"stop_character_ahead_of_the_queue",
-                  sender({"termios:300:8N1", "write:45010101", "flow:ioff", "write:01010000"}),
+                  sender({"termios:300:8N1", "write:45", "flow:ooff", "write:010101", "flow:ioff",
+                          "flow:oon", "write:01010000"}),
                   1,
                   {"  45 13 01 01 01 01 01 00  300 8N1 raw  !! speed 300, not 19200\n",
                    "  00                       300 8N1 raw  !! 1 byte left over; speed 300, not "
@@ -174,8 +182,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Frames written at once, then the speed changed at once: only what the
 // transmit buffer still holds leaves at the new speed. The line discipline
 // wakes a blocked writer when fewer than 256 bytes wait, so the write of
-// 8000 bytes returns with about 255 + 64 of them queued; a larger buffer
-// takes them all at once.
+// 8000 bytes returns with about 255 + 64 of them queued (40 frames); a
+// larger buffer takes them all at once (1000). The change comes when the
+// sender gets to it: the bounds leave it about 160 ms, the time those 319
+// bytes, or 40 frames, take to leave.
 struct buffer_case {
     const char *name;
     const char *size;
@@ -201,8 +211,8 @@ TEST_P(Buffer, HoldsTheWriterBack)
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, Buffer,
-                         testing::Values(buffer_case{"page", "4096", 25, 45},
-                                         buffer_case{"large_page", "65536", 1000, 1000}),
+                         testing::Values(buffer_case{"page", "4096", 1, 45},
+                                         buffer_case{"large_page", "65536", 960, 1000}),
                          [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // A panel stopped for a while does not change the verdict: each byte is
@@ -375,10 +385,12 @@ TEST(SerialClient, PyserialReadsAndSetsTheModemLines)
 }
 
 // The cases of breaks that the panel and sigrok's vfd_panel share
-// (tests/break_cases.tsv): each sender's frames, as the panel reports them.
+// (tests/break_cases.tsv): each sender's frames, as the panel reports them,
+// around a real sender (held, at_arrival) or played at exact times on the
+// panel's own line (timed).
 struct break_case {
     std::string name;
-    bool at_arrival;
+    std::string mode;
     std::vector<std::string> steps;
     std::string frames;
 };
@@ -410,11 +422,10 @@ std::vector<break_case> break_cases()
         if (line.empty() || line[0] == '#' || cols.size() != 4)
             continue;
         const auto modes = split(cols[1], ',');
-        std::transform(modes.begin(), modes.end(), std::back_inserter(cases),
-                       [&](const std::string &mode) {
-                           return break_case{cols[0] + "_" + mode, mode == "at_arrival",
-                                             split(cols[2], ' '), cols[3]};
-                       });
+        std::transform(
+            modes.begin(), modes.end(), std::back_inserter(cases), [&](const std::string &mode) {
+                return break_case{cols[0] + "_" + mode, mode, split(cols[2], ' '), cols[3]};
+            });
     }
     return cases;
 }
@@ -444,15 +455,28 @@ class Breaks : public testing::TestWithParam<break_case>
 {
 };
 
-TEST_P(Breaks, CountTheirZeroAsAByte)
+// The panel's reports of a case: around a real sender, or played on its own
+// line by a script.
+outcome play(const break_case &c)
 {
-    const auto &c = GetParam();
+    if (c.mode == "timed") {
+        std::vector<std::string> argv = {LINE_SCRIPT};
+        argv.insert(argv.end(), c.steps.begin(), c.steps.end());
+        process p(argv);
+        return p.wait(60000);
+    }
     std::vector<std::string> args = {"--json"};
-    if (c.at_arrival)
+    if (c.mode == "at_arrival")
         args.emplace_back("-a");
     args.insert(args.end(), {"--", SENDER, LINK, "termios:19200:8N1"});
     args.insert(args.end(), c.steps.begin(), c.steps.end());
-    const outcome o = run_panel(args);
+    return run_panel(args);
+}
+
+TEST_P(Breaks, AreReceivedAsA16550ReceivesThem)
+{
+    const auto &c = GetParam();
+    const outcome o = play(c);
     if (watch_missing(o.err))
         GTEST_SKIP() << o.err;
     EXPECT_EQ(frames_of(o.out), c.frames) << o.out << o.err;

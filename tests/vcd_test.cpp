@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace
@@ -58,6 +59,51 @@ TEST(VcdWriter, SaysWhenTheDumpWasNotWrittenWhole)
     EXPECT_FALSE(w.close(0));
     EXPECT_EQ(errno, ENOSPC);
     EXPECT_FALSE(w.is_open());
+}
+
+// The changes in a dump: each time, in units, with the level from then on.
+std::vector<std::pair<long long, int>> changes_in(const std::string &path)
+{
+    std::vector<std::pair<long long, int>> changes;
+    std::FILE *f = std::fopen(path.c_str(), "re");
+    if (f == nullptr)
+        return changes;
+    char line[128];
+    long long at = -1;
+    bool body = false;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        if (!body) {
+            body = std::string(line).find("$enddefinitions") != std::string::npos;
+        } else if (line[0] == '#') {
+            at = std::strtoll(line + 1, nullptr, 10);
+        } else if (line[0] == '0' || line[0] == '1') {
+            changes.emplace_back(at, line[0] - '0');
+        }
+    }
+    std::fclose(f);
+    return changes;
+}
+
+// A character shifted out into a break shows from the break's end: where
+// that end meets a low bit the line stays low, with no glitch of no width,
+// and the rest of the character follows with its own edges. 44 is low for
+// the start bit and two data bits, then 1 0 0 0 1 0 and the stop bit.
+TEST(VcdWriter, ShowsTheRestOfACharacterFromABreaksEnd)
+{
+    temp_dir dir;
+    const std::string path = dir.file("rest.vcd");
+    constexpr long long START_NS = 1'000'000;
+    constexpr long long BIT_NS = 1'000'000'000 / 19200;
+    {
+        vcd_writer w;
+        ASSERT_TRUE(w.open(path));
+        w.low(START_NS, START_NS + 3 * BIT_NS / 2);
+        w.byte(0x44, START_NS, F8N1, START_NS + 3 * BIT_NS / 2);
+        ASSERT_TRUE(w.close(START_NS + 20 * BIT_NS));
+    }
+    EXPECT_EQ(changes_in(path),
+              (std::vector<std::pair<long long, int>>{
+                  {0, 1}, {10000, 0}, {11563, 1}, {12083, 0}, {13646, 1}, {14167, 0}, {14688, 1}}));
 }
 
 // Read back by sigrok's UART decoder, through tests/vcd_decode.sh.

@@ -2,18 +2,21 @@
 # SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 # sigrok's frame decoder, vfd_panel, on the virtual panel's own dumps: each
-# row has a sender write to the panel's line under `panelsim --vcd`, reads
-# the dump back at 19200 8N1 through the UART decoder and vfd_panel, and
-# compares the frames and the warnings and notes it shows, each list joined
-# by ";". Then the cases of breaks that the panel's own tests share
-# (break_cases.tsv beside this script): vfd_panel must make the same frames,
-# with the same codes, of the panel's dump as the panel reports.
+# row has a sender write to the panel's line under `panelsim --vcd` (or, for
+# a row whose sender is "timed STEPS", has line_script play the steps on the
+# panel's own line at exact times and dump it), reads the dump back at 19200
+# 8N1 through the UART decoder and vfd_panel, and compares the frames and the
+# warnings and notes it shows, each list joined by ";". Then the cases of
+# breaks that the panel's own tests share (break_cases.tsv beside this
+# script): vfd_panel must make the same frames, with the same codes, of the
+# panel's dump as the panel reports. No verdict here hangs on a real pause
+# near a threshold: such a case is timed.
 #
-# usage: vfd_panel_decoder.sh DEMO PANELSIM DECODERS_DIR WORK_DIR SENDER
+# usage: vfd_panel_decoder.sh DEMO PANELSIM DECODERS_DIR WORK_DIR SENDER LINE_SCRIPT
 # (exit 77: no sigrok-cli)
 set -eu
 command -v sigrok-cli >/dev/null || { echo "sigrok-cli is not installed"; exit 77; }
-demo=$1 panelsim=$2 work=$4 sender=$5
+demo=$1 panelsim=$2 work=$4 sender=$5 line_script=$6
 cases=$(dirname "$0")/break_cases.tsv
 # shellcheck source=tests/watch_required.sh
 . "$(dirname "$0")/watch_required.sh"
@@ -61,14 +64,16 @@ fail() { # NAME GOT WANT [GOT WANT]
     [ $# -lt 5 ] || printf '  got:  %s\n  want: %s\n' "$4" "$5"
 }
 
-# name | sender, run by sh with the line at $L (demo: the demo) | frames | warnings and notes
+# name | sender, run by sh with the line at $L (demo: the demo; timed STEPS:
+# line_script's) | frames | warnings and notes
 while IFS='|' read -r name script frames warnings; do
     dump=$work/$name.vcd
-    if [ "$script" = demo ]; then
-        "$demo" --vcd "$dump" >/dev/null
-    else
-        "$panelsim" -l "$L" --vcd "$dump" -- sh -c "$script" >/dev/null || true
-    fi
+    # shellcheck disable=SC2086 # the steps are words
+    case $script in
+    demo) "$demo" --vcd "$dump" >/dev/null ;;
+    'timed '*) "$line_script" --vcd "$dump" ${script#timed } >/dev/null ;;
+    *) "$panelsim" -l "$L" --vcd "$dump" -- sh -c "$script" >/dev/null || true ;;
+    esac
     warnings=$(printf %s "$warnings" | sed "s/GAP/$gap/g")
     got_frames=$(decode "$dump" frame) && got_warnings=$(decode "$dump" warning:note) || got_frames='sigrok-cli failed'
     if [ "$got_frames" = "$frames" ] && [ "$got_warnings" = "$warnings" ]; then
@@ -78,10 +83,11 @@ while IFS='|' read -r name script frames warnings; do
     fi
 done <<'ROWS'
 demo|demo|45: 01 01 01 01 01 00 00;45: 01 01 01 01 01 00 00;0a: 0d 11 13 00 00 00 00|
-cut_short_at_end|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001' >$L; sleep 0.01||GAP 5 of 8
+cut_short_at_end|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001' >$L; sleep 0.01|45: 01 01 01 01|GAP 5 of 8;Frame cut short: 5 of 8 bytes
 cut_short|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001' >$L; sleep 0.3|45: 01 01 01 01|GAP 5 of 8;Frame cut short: 5 of 8 bytes
 left_over|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001\001\000\000\001\002' >$L; sleep 0.3|45: 01 01 01 01 01 00 00;01: 02|GAP 2 of 8;2 bytes left over
-gap_in_frame|stty -F $L 19200 raw -echo; printf '\105\001\001\001\001' >$L; sleep 0.01; printf '\001\000\000' >$L|45: 01 01 01 01 01 00 00|GAP 5 of 8
+gap_in_frame|timed write:4501010101 sleep:10 write:010000|45: 01 01 01 01 01 00 00|GAP 5 of 8
+gap_of_100_ms_ends_a_frame|timed write:4501010101 drain sleep:100.5 write:010000|45: 01 01 01 01;01: 00 00|GAP 5 of 8;Frame cut short: 5 of 8 bytes;GAP 3 of 8;Frame cut short: 3 of 8 bytes
 7e1_read_at_8n1|stty -F $L 9600 cs7 parenb -parodd raw -echo 2>/dev/null; printf '\105\001\001\001\001\001\000\000' >$L|66: 06 06 06 06 06 00 00|Framing error in byte 1 of 8;Framing error in byte 2 of 8;Framing error in byte 3 of 8;Framing error in byte 4 of 8;Framing error in byte 5 of 8;Framing error in byte 6 of 8;Break at byte 7 of 8;Break at byte 8 of 8
 ROWS
 
@@ -94,8 +100,12 @@ while IFS=$tab read -r name modes steps frames; do
         at_arrival=
         [ "$mode" = held ] || at_arrival=-a
         # shellcheck disable=SC2086 # the steps are words
-        timeout 60 "$panelsim" -l "$L" $at_arrival --vcd "$dump" -- \
-            "$sender" "$L" termios:19200:8N1 $steps >/dev/null 2>"$work/panel-stderr" || true
+        if [ "$mode" = timed ]; then
+            "$line_script" --vcd "$dump" $steps >/dev/null 2>"$work/panel-stderr"
+        else
+            timeout 60 "$panelsim" -l "$L" $at_arrival --vcd "$dump" -- \
+                "$sender" "$L" termios:19200:8N1 $steps >/dev/null 2>"$work/panel-stderr" || true
+        fi
         if watch_missing "$work/panel-stderr"; then
             skipped=$((skipped + 1))
             continue

@@ -22,7 +22,13 @@ same as the virtual panel's (panelsim):
    burst are out of step by the 00, unless it was the last byte of its
    frame. The UART decoder reads the break's first character time as
    that 00 with a framing error; any 00 with a framing error is taken
-   as a break, as a 16550 takes it.
+   as a break, as a 16550 takes it, since every bit of it was low.
+ - A shorter low is whatever the UART decoder samples of it, as on the
+   controller: nothing under half a bit, an f0 for a low of 5 bits. After
+   a byte with a framing error that is no break, a 16550 takes the low
+   stop bit for the next start bit, where the UART decoder waits for the
+   next fall of the line: the bytes that follow may differ from the
+   controller's (and the panel's, which follows the 16550).
 
 Row 'frames' shows each frame, or what remains of one, over its bytes:
 the command code and the data bytes, "45: 01 01 01 01 01 00 00".
@@ -41,8 +47,11 @@ comes before the gap has passed.
 The end of a capture: libsigrokdecode 0.5.3 (Debian 12) never tells a
 stacked decoder that the capture has ended. This decoder learns that time
 has passed from the UART decoder's IDLE packets, one for every character
-time of idle line, and ends a burst when they add up to the gap. Where a
-capture ends before that, the frame under way is never closed: it gets no
+time of idle line, and ends a burst when they add up to the gap. The
+panel's own dumps run on past its last verdict (the gap after the last
+byte, or the end of the last break, and a few characters more), so the
+last frame shows here as the panel reported it. Where a logic analyser's
+capture ends sooner, the frame under way is never closed: it gets no
 annotation on row 'frames' and no Python output. What it does get is its
 gap note, given at the first character time of idle line after its last
 byte, whatever follows: "Gap of more than a character after byte 5 of 8".
