@@ -484,7 +484,7 @@ nanos port::next_due(nanos t) const
         due(d.give_up);
     if (breaking_)
         due(wire_.break_until());
-    due(wire_.break_starts_at()); // the line goes low: a receiver gets its 00
+    due(wire_.break_starts_at()); // the line goes low: the controller starts to sample it
 
     if (port_free() && !polls_.empty())
         due(wire_.writable_at());
