@@ -132,8 +132,9 @@ line_news openers::read()
     for (const pid_t tid : ended)
         std::erase(opening_, tid);
     for (const closer &c : closed)
-        news.left_open = std::erase_if(closing_, [&](const closer &d) { return d.tid == c.tid; }) > 0 ||
-                         news.left_open;
+        news.left_open =
+            std::erase_if(closing_, [&](const closer &d) { return d.tid == c.tid; }) > 0 ||
+            news.left_open;
     if (opening_.empty())
         announced_ = told_ = 0;
     return news;

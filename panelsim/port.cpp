@@ -420,13 +420,14 @@ void port::release_drains(nanos t)
 // for it is done, and the call goes on.
 void port::complete_drain(drain_wait &d, bool quiet, nanos t)
 {
-    if (const auto *s = std::get_if<calls::set_settings>(&d.call.what)) {
+    if (const auto *s = std::get_if<calls::set_settings>(&d.call.what))
         return apply(d.call.who, *s, t);
-    } else if (const auto *b = std::get_if<calls::send_break>(&d.call.what)) {
+    if (const auto *b = std::get_if<calls::send_break>(&d.call.what)) {
         wire_.break_on(t, b->length);
         breaking_ = d.call.who;
         return;
-    } else if (std::holds_alternative<calls::last_close>(d.call.what)) {
+    }
+    if (std::holds_alternative<calls::last_close>(d.call.what)) {
         // After the closing wait the port is shut down with what it still
         // holds; the next open finds it afresh.
         if (!quiet)

@@ -265,27 +265,46 @@ long long fd_table_size(pid_t pid)
 namespace
 {
 
+// The numbers of a /proc file that lists them, "PID PID ... "; false with
+// errno set when it cannot be opened.
+bool numbers_in(const std::string &path, std::vector<pid_t> &into)
+{
+    FILE *f = fopen(path.c_str(), "re");
+    if (f == nullptr)
+        return false;
+    char text[4096];
+    std::string all;
+    for (std::size_t n; (n = fread(text, 1, sizeof text, f)) > 0;)
+        all.append(text, n);
+    fclose(f);
+    for (const char *p = all.c_str();;) {
+        char *end = nullptr;
+        const long n = strtol(p, &end, 10);
+        if (end == p)
+            return true;
+        into.push_back(static_cast<pid_t>(n));
+        p = end;
+    }
+}
+
 // The children of every thread of pid, as /proc/PID/task/TID/children lists
-// them; false when the kernel does not list them.
-bool children_of(pid_t pid, std::vector<pid_t> &into)
+// them; a thread or process gone meanwhile has none.
+void children_of(pid_t pid, std::vector<pid_t> &into)
 {
     DIR *tasks = opendir(proc(pid, "task").c_str());
     if (tasks == nullptr)
-        return errno == ENOENT || errno == ESRCH; // gone meanwhile
-    bool listed = true;
-    while (const dirent *e = readdir(tasks)) {
-        if (number(e->d_name) < 0)
-            continue;
-        FILE *f = fopen(proc(pid, ("task/" + std::string(e->d_name) + "/children").c_str()).c_str(), "re");
-        if (f == nullptr) {
-            listed = listed && errno != ENOENT;
-            continue;
-        }
-        for (long child; fscanf(f, "%ld", &child) == 1;)
-            into.push_back(static_cast<pid_t>(child));
-        fclose(f);
-    }
+        return;
+    while (const dirent *e = readdir(tasks))
+        if (number(e->d_name) >= 0)
+            (void)numbers_in(proc(pid, ("task/" + std::string(e->d_name) + "/children").c_str()),
+                             into);
     closedir(tasks);
+}
+
+// Whether the kernel lists each thread's children (CONFIG_PROC_CHILDREN).
+bool children_listed()
+{
+    static const bool listed = access("/proc/thread-self/children", R_OK) == 0;
     return listed;
 }
 
@@ -324,12 +343,12 @@ std::vector<pid_t> descendants_by_walk(pid_t pid)
 
 std::vector<pid_t> descendants(pid_t pid)
 {
-    std::vector<pid_t> found;
-    if (!children_of(pid, found))
+    if (!children_listed())
         return descendants_by_walk(pid);
+    std::vector<pid_t> found;
+    children_of(pid, found);
     for (std::size_t i = 0; i < found.size(); i++)
-        if (!children_of(found[i], found))
-            return descendants_by_walk(pid);
+        children_of(found[i], found);
     return found;
 }
 

@@ -109,7 +109,8 @@ bool pty_line::configure(const termios &tio) // NOLINT(readability-make-member-f
 
 // Through the master side, which sets the slave side's terminal. Not
 // const: it changes the line, though only through the descriptor.
-int pty_line::request(unsigned long number, void *record) // NOLINT(readability-make-member-function-const)
+// NOLINTNEXTLINE(readability-make-member-function-const)
+int pty_line::request(unsigned long number, void *record)
 {
     return ioctl(master_, number, record) == 0 ? 0 : errno;
 }

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <iterator>
-#include <optional>
 #include <linux/seccomp.h>
+#include <optional>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -171,7 +171,8 @@ call_kind unseen_request(const call_id &who, const tty_request &r, const line_se
     if (record_size(r.op) > 0) {
         line_settings s = current;
         s.known = false;
-        return calls::set_settings{s, r.drain_first,
+        return calls::set_settings{s,
+                                   r.drain_first,
                                    "cannot see which file process " + std::to_string(who.pid) +
                                        " set the settings of (" + strerror(EACCES) + ")",
                                    0,
@@ -201,11 +202,11 @@ call_kind line_watch::settings_call(const call_id &who, unsigned request, std::u
     if (err != 0) {
         line_settings s = current;
         s.known = false;
-        return calls::set_settings{s, r.drain_first, cannot_read(who.pid, "the settings", err), 0,
-                                   {}};
+        return calls::set_settings{
+            s, r.drain_first, cannot_read(who.pid, "the settings", err), 0, {}};
     }
-    calls::set_settings set{settings_from(r.op, record.data(), current), r.drain_first, {},
-                            request, std::move(record)};
+    calls::set_settings set{
+        settings_from(r.op, record.data(), current), r.drain_first, {}, request, std::move(record)};
     if (openers_.outsider_holds()) {
         set.settings.known = false;
         set.why = "a program the panel does not watch has the line open";
@@ -451,8 +452,8 @@ call_kind line_watch::close_call(const call_id &who, const call_abi &abi, const 
         closed_by(who.pid, abi, args, needs_open ? open_fds(who.pid) : std::vector<int>{});
     std::vector<line_fd> closed;
     for (const int d : closing)
-        if (const auto fd = line_fd_of(who.pid, d))
-            closed.push_back(*fd);
+        if (const auto l = line_fd_of(who.pid, d))
+            closed.push_back(*l);
     if (!closed.empty() && last(who.pid, closed))
         return calls::last_close{};
     return calls::passes{};
@@ -473,8 +474,8 @@ std::vector<line_watch::line_fd> line_watch::all_watched_fds() const
 {
     std::vector<line_fd> found;
     for (const pid_t pid : descendants(getpid()))
-        for (const int fd : open_fds(pid))
-            if (const auto l = line_fd_of(pid, fd))
+        for (const int d : open_fds(pid))
+            if (const auto l = line_fd_of(pid, d))
                 found.push_back(*l);
     return found;
 }
@@ -486,19 +487,22 @@ std::vector<line_watch::line_fd> line_watch::all_watched_fds() const
 // the last.
 bool line_watch::last(pid_t tid, const std::vector<line_fd> &closed)
 {
-    for (const line_fd &c : closed)
-        closing_.push_back({tid, c});
+    std::transform(closed.begin(), closed.end(), std::back_inserter(closing_),
+                   [&](const line_fd &c) {
+                       return closing_fd{tid, c};
+                   });
     const std::vector<line_fd> fds = all_watched_fds();
-    const auto is = [](const line_fd &a, const line_fd &b) { return a.pid == b.pid && a.fd == b.fd; };
+    const auto is = [](const line_fd &a, const line_fd &b) {
+        return a.pid == b.pid && a.fd == b.fd;
+    };
     // A close that is no longer seen has run.
     std::erase_if(closing_, [&](const closing_fd &c) {
         return std::none_of(fds.begin(), fds.end(), [&](const line_fd &f) { return is(f, c.at); });
     });
-    return !openers_.outsider_holds() &&
-           std::all_of(fds.begin(), fds.end(), [&](const line_fd &f) {
-               return std::any_of(closing_.begin(), closing_.end(),
-                                  [&](const closing_fd &c) { return is(f, c.at); });
-           });
+    return !openers_.outsider_holds() && std::all_of(fds.begin(), fds.end(), [&](const line_fd &f) {
+        return std::any_of(closing_.begin(), closing_.end(),
+                           [&](const closing_fd &c) { return is(f, c.at); });
+    });
 }
 
 void line_watch::close_goes_on(const call_id &who)

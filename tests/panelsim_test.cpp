@@ -502,37 +502,37 @@ TEST_P(Outsider, IsNeverCalledClean)
 }
 
 // The command waits for GO, then writes a frame.
-const std::vector<std::string> WAITS_THEN_WRITES = {SENDER, LINK, "termios:19200:8N1",
-                                                    "wait:" + GO, "write:" + HEX45};
+const std::vector<std::string> WAITS_THEN_WRITES = {SENDER, LINK, "termios:19200:8N1", "wait:" + GO,
+                                                    "write:" + HEX45};
 
 INSTANTIATE_TEST_SUITE_P(
     Unwatched, Outsider,
-    testing::Values(
-        outsider_case{"stty_from_another_terminal",
-                      WAITS_THEN_WRITES,
-                      {"stty", "-F", LINK, "9600"},
-                      false,
-                      UNKNOWN_9600},
-        // It changes what a pseudo-terminal keeps: that is seen.
-        outsider_case{"given_the_descriptor_it_sets_9600",
-                      {SENDER, LINK, "termios:19200:8N1", "pass:" + SOCKET},
-                      {SENDER, "take:" + SOCKET, "wait:" + GO, "termios:9600:8N1", "write:" + HEX45},
-                      true,
-                      UNKNOWN_9600},
-        // It changes only what a pseudo-terminal does not keep; the command
-        // has closed its own descriptor, and the line stayed open.
-        outsider_case{"given_the_descriptor_it_sets_7e1",
-                      {SENDER, LINK, "termios:19200:8N1", "pass:" + SOCKET, "close"},
-                      {SENDER, "take:" + SOCKET, "wait:" + GO, "termios:19200:7E1",
-                       "write:" + HEX45},
-                      true,
-                      UNKNOWN_19200},
-        // Its break does not reach a pseudo-terminal at all.
-        outsider_case{"a_break_from_another_program",
-                      WAITS_THEN_WRITES,
-                      {SENDER, LINK, "break"},
-                      false,
-                      UNKNOWN_19200}),
+    testing::Values(outsider_case{"stty_from_another_terminal",
+                                  WAITS_THEN_WRITES,
+                                  {"stty", "-F", LINK, "9600"},
+                                  false,
+                                  UNKNOWN_9600},
+                    // It changes what a pseudo-terminal keeps: that is seen.
+                    outsider_case{"given_the_descriptor_it_sets_9600",
+                                  {SENDER, LINK, "termios:19200:8N1", "pass:" + SOCKET},
+                                  {SENDER, "take:" + SOCKET, "wait:" + GO, "termios:9600:8N1",
+                                   "write:" + HEX45},
+                                  true,
+                                  UNKNOWN_9600},
+                    // It changes only what a pseudo-terminal does not keep; the command
+                    // has closed its own descriptor, and the line stayed open.
+                    outsider_case{"given_the_descriptor_it_sets_7e1",
+                                  {SENDER, LINK, "termios:19200:8N1", "pass:" + SOCKET, "close"},
+                                  {SENDER, "take:" + SOCKET, "wait:" + GO, "termios:19200:7E1",
+                                   "write:" + HEX45},
+                                  true,
+                                  UNKNOWN_19200},
+                    // Its break does not reach a pseudo-terminal at all.
+                    outsider_case{"a_break_from_another_program",
+                                  WAITS_THEN_WRITES,
+                                  {SENDER, LINK, "break"},
+                                  false,
+                                  UNKNOWN_19200}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 // In a pid namespace whose /proc is another's, the panel would see other
@@ -787,25 +787,23 @@ const std::string ONE_CLEAN = "panelsim: 1 frame received, 0 flagged\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Kernel, OddCall,
-    testing::Values(odd_case{"write_huge_count", false, NOTHING_SENT},
-                    // The kernel copies a write 2048 bytes at a time, each chunk whole.
-                    odd_case{"write_half_mapped", false,
-                             "panelsim: 256 frames received, 0 flagged\n"},
-                    odd_case{"write_read_only", false, NOTHING_SENT},
-                    odd_case{"writev_too_many", false, NOTHING_SENT},
-                    odd_case{"writev_negative_length", false, NOTHING_SENT},
-                    odd_case{"writev_bad_base", false, NOTHING_SENT},
-                    odd_case{"poll_closed", true, ""}, odd_case{"poll_over_limit", true, ""},
-                    odd_case{"ppoll_bad_time", true, ""}, odd_case{"ppoll_bad_mask_size", true, ""},
-                    odd_case{"select_closed", true, ""}, odd_case{"pselect_bad_time", true, ""},
-                    // On a descriptor opened with O_PATH every request fails
-                    // with EBADF and changes nothing: ten frames before a
-                    // flush on it leave whole, one after the others clean.
-                    odd_case{"opath_flush", false, "panelsim: 10 frames received, 0 flagged\n"},
-                    odd_case{"opath_tcsets", false, ONE_CLEAN},
-                    odd_case{"opath_tcflow", false, ONE_CLEAN},
-                    odd_case{"opath_outq", false, ONE_CLEAN},
-                    odd_case{"opath_tcgets", false, ONE_CLEAN}),
+    testing::Values(
+        odd_case{"write_huge_count", false, NOTHING_SENT},
+        // The kernel copies a write 2048 bytes at a time, each chunk whole.
+        odd_case{"write_half_mapped", false, "panelsim: 256 frames received, 0 flagged\n"},
+        odd_case{"write_read_only", false, NOTHING_SENT},
+        odd_case{"writev_too_many", false, NOTHING_SENT},
+        odd_case{"writev_negative_length", false, NOTHING_SENT},
+        odd_case{"writev_bad_base", false, NOTHING_SENT}, odd_case{"poll_closed", true, ""},
+        odd_case{"poll_over_limit", true, ""}, odd_case{"ppoll_bad_time", true, ""},
+        odd_case{"ppoll_bad_mask_size", true, ""}, odd_case{"select_closed", true, ""},
+        odd_case{"pselect_bad_time", true, ""},
+        // On a descriptor opened with O_PATH every request fails
+        // with EBADF and changes nothing: ten frames before a
+        // flush on it leave whole, one after the others clean.
+        odd_case{"opath_flush", false, "panelsim: 10 frames received, 0 flagged\n"},
+        odd_case{"opath_tcsets", false, ONE_CLEAN}, odd_case{"opath_tcflow", false, ONE_CLEAN},
+        odd_case{"opath_outq", false, ONE_CLEAN}, odd_case{"opath_tcgets", false, ONE_CLEAN}),
     [](const auto &param_info) { return std::string(param_info.param.name); });
 
 } // namespace

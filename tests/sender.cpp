@@ -77,7 +77,6 @@
 #include <unistd.h>
 #include <vector>
 
-
 namespace
 {
 
@@ -611,7 +610,7 @@ int main(int argc, char *argv[])
     line_path = argv[1];
     const std::string taken = "take:";
     int fd = strncmp(argv[1], taken.c_str(), taken.size()) == 0 ? take(argv[1] + taken.size())
-                                                                 : open(argv[1], O_RDWR | O_NOCTTY);
+                                                                : open(argv[1], O_RDWR | O_NOCTTY);
     if (fd < 0) {
         perror(argv[1]);
         return 1;
