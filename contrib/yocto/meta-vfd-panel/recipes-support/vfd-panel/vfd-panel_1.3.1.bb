@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "c5b71e9a862e12262492c8d84bcc6991e9f21ec7ee45e479849f9c19d8c8bc69"
+SRC_URI[sha256sum] = "6f549c844329f1750302ef69f85c79fd5bddbaa59e8e7059759e04c41713a120"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
