@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
 
 #ifdef PANELSIM_SECCOMP
@@ -51,6 +52,9 @@ constexpr named_call FLOW[] = {
     {"dup3", watched_call::dup3, false},
     {"exit_group", watched_call::exit_group, false},
     {"exit", watched_call::exit, false},
+    {"fcntl", watched_call::fcntl, false, false, F_SETFL},
+    {"fcntl64", watched_call::fcntl, false, false, F_SETFL},
+    {"io_uring_setup", watched_call::io_uring_setup, false},
     {"execve", watched_call::execve, false},
     {"execveat", watched_call::execveat, false},
     {"open", watched_call::open, false, true},

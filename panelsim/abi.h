@@ -46,6 +46,8 @@ enum class watched_call {
     dup3,
     exit_group,
     exit,
+    fcntl,          // F_SETFL alone: a descriptor's flags change
+    io_uring_setup, // descriptors may open and close unseen from then on
     execve,
     execveat,
     open,
@@ -86,6 +88,7 @@ struct named_call {
     watched_call call;
     bool time64;         // the 64-bit time form of a 32-bit ABI
     bool always = false; // watched where the flow is not: opens, counted as the line's openers
+    long arg1 = -1;      // handed over only where its second argument is this one
 };
 extern const std::span<const named_call> FLOW_CALLS;
 

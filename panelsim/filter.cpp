@@ -48,8 +48,11 @@ filter_ctx build(bool flow, std::string &why)
     }
     for (const named_call &c : FLOW_CALLS) {
         const int nr = seccomp_syscall_resolve_name(c.name);
-        if (rc == 0 && (flow || c.always) && nr != __NR_SCMP_ERROR)
-            rc = seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, nr, 0);
+        if (rc != 0 || !(flow || c.always) || nr == __NR_SCMP_ERROR)
+            continue;
+        const scmp_arg_cmp arg1{1, SCMP_CMP_EQ, static_cast<scmp_datum_t>(c.arg1), 0};
+        rc = c.arg1 < 0 ? seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, nr, 0)
+                        : seccomp_rule_add(ctx.get(), SCMP_ACT_NOTIFY, nr, 1, arg1);
     }
     if (rc != 0) {
         why = std::string("cannot build the filter: ") + strerror(-rc);

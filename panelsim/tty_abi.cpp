@@ -40,13 +40,14 @@ constexpr tty_request REQUESTS[] = {
 };
 
 // The serial driver's own requests: the modem-control lines, the interrupt
-// counters, the line status and the port's setup.
+// counters, the line status and the port's setup; and FIONBIO, which changes
+// what the watch knows of a descriptor, whatever the file.
 constexpr tty_request DRIVER_REQUESTS[] = {
     {TIOCMGET, tty_op::modem_get, false},     {TIOCMBIS, tty_op::modem_bis, false},
     {TIOCMBIC, tty_op::modem_bic, false},     {TIOCMSET, tty_op::modem_set, false},
     {TIOCMIWAIT, tty_op::modem_wait, false},  {TIOCGICOUNT, tty_op::get_icount, false},
     {TIOCSERGETLSR, tty_op::get_lsr, false},  {TIOCGSERIAL, tty_op::get_serial, false},
-    {TIOCSSERIAL, tty_op::set_serial, false},
+    {TIOCSSERIAL, tty_op::set_serial, false}, {FIONBIO, tty_op::nonblocking, false},
 };
 
 template <std::size_t A, std::size_t B>

@@ -56,6 +56,7 @@ enum class tty_op {
     get_lsr,      // TIOCSERGETLSR: whether the transmitter is empty
     get_serial,   // TIOCGSERIAL: the driver's setup of the port
     set_serial,   // TIOCSSERIAL
+    nonblocking,  // FIONBIO: a descriptor's O_NONBLOCK set or cleared, on any file
 };
 
 struct tty_request {

@@ -56,9 +56,25 @@ std::string cannot_read(pid_t pid, const char *what, int err)
 
 } // namespace
 
+#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
+#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
+#endif
+#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
+#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP 1UL
+#endif
+
 line_watch::~line_watch()
 {
     stop();
+}
+
+void line_watch::adopt(int listener)
+{
+    fd_ = listener;
+    // An older kernel refuses it: each call then wakes the panel as any event does.
+    if (fd_ >= 0)
+        (void)ioctl(fd_, SECCOMP_IOCTL_NOTIF_SET_FLAGS,
+                    static_cast<std::uint64_t>(SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP));
 }
 
 void line_watch::stop()
@@ -112,9 +128,11 @@ bool line_watch::receive(line_call &call, const port_view &port)
 
     call.what = decode(req, port);
     // What was read belongs to a call that is still waiting, or to none.
-    // (A program of another ABI had nothing read.)
+    // (A program of another ABI had nothing read; a write's bytes are read,
+    // and the call checked, as the port takes them.)
     if (!std::holds_alternative<calls::passes>(call.what) &&
-        !std::holds_alternative<calls::blind>(call.what) && !valid(call.who))
+        !std::holds_alternative<calls::blind>(call.what) &&
+        !std::holds_alternative<calls::write_bytes>(call.what) && !valid(call.who))
         call.what = calls::gone{};
     return true;
 }
@@ -153,6 +171,12 @@ call_kind line_watch::decode(const call_id &who, const call_abi &abi, const std:
     case watched_call::select:
     case watched_call::pselect6:
         return poll_call(who, abi, args, port);
+    case watched_call::fcntl: // F_SETFL: the flags of the file may change
+        fds_.forget();
+        return calls::passes{};
+    case watched_call::io_uring_setup:
+        fds_.stop();
+        return calls::passes{};
     default:
         return close_call(who, abi, args);
     }
@@ -274,7 +298,11 @@ call_kind line_watch::ioctl_call(const call_id &who, const call_abi &abi, const 
     const tty_request *r = find_request(static_cast<unsigned>(args[1]));
     if (r == nullptr)
         return calls::passes{};
-    const tell on_line = is_line(who.pid, static_cast<long long>(args[0]), line_);
+    if (r->op == tty_op::nonblocking) {
+        fds_.forget();
+        return calls::passes{};
+    }
+    const tell on_line = fds_.of(who.pid, static_cast<long long>(args[0])).line;
     if (on_line == tell::no)
         return calls::passes{};
     if (is_get(r->op)) // another file's settings are the kernel's to give
@@ -322,11 +350,12 @@ call_kind line_watch::write_call(const call_id &who, const call_abi &abi,
                                  const std::uint64_t *args) const
 {
     const int desc = static_cast<int>(args[0]);
-    if (is_line(who.pid, desc, line_) != tell::yes)
+    const descriptors::facts fd = fds_.of(who.pid, desc);
+    if (fd.line != tell::yes)
         return calls::passes{};
     // A descriptor not open for writing (EBADF) and a call whose count or
     // addresses the kernel refuses are left to the kernel: it sends nothing.
-    const long flags = fd_flags(who.pid, desc);
+    const long flags = fd.flags;
     if (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)
         return calls::passes{};
     std::vector<segment> data;
@@ -452,11 +481,31 @@ call_kind line_watch::close_call(const call_id &who, const call_abi &abi, const 
         closed_by(who.pid, abi, args, needs_open ? open_fds(who.pid) : std::vector<int>{});
     std::vector<line_fd> closed;
     for (const int d : closing)
-        if (const auto l = line_fd_of(who.pid, d))
-            closed.push_back(*l);
+        if (fds_.of(who.pid, d).line != tell::no) // one not to be looked into may be the line
+            closed.push_back({who.pid, d});
+    forget_closed(abi, args);
     if (!closed.empty() && last(who.pid, closed))
         return calls::last_close{};
     return calls::passes{};
+}
+
+// What a call frees or replaces is forgotten; an exit or an exec, everything.
+void line_watch::forget_closed(const call_abi &abi, const std::uint64_t *args)
+{
+    const auto fd = [](std::uint64_t a) { return static_cast<long long>(a & 0xffffffffU); };
+    switch (abi.call) {
+    case watched_call::close:
+        return fds_.closed(fd(args[0]), fd(args[0]));
+    case watched_call::dup2:
+    case watched_call::dup3:
+        return fds_.closed(fd(args[1]), fd(args[1]));
+    case watched_call::close_range:
+        if ((args[2] & CLOSE_RANGE_CLOEXEC_ONLY) == 0)
+            fds_.closed(fd(args[0]), fd(args[1]));
+        return;
+    default:
+        return fds_.forget();
+    }
 }
 
 // Descriptor fd of process pid, if it is the line's: open on it, or one

@@ -32,6 +32,8 @@
 // line_watch::decode   decodes a call the kernel handed over, without answering it
 // line_watch::news     what others did to the line since it was last asked
 // line_watch::has_news whether the watch learnt some while taking a call
+// line_watch::keep_descriptors  whether what is learnt of descriptors is kept
+// line_watch::followed  the threads whose descriptors are kept, to poll for their end
 // line_watch::line_open  whether anyone had the line open when last looked at
 // line_watch::awaits   whether a last close gone on is still to let the line go
 // line_watch::valid    whether a call is still waiting for its answer
@@ -45,6 +47,7 @@
 #include "abi.h"
 #include "calls.h"
 #include "clock.h"
+#include "descriptors.h"
 #include "openers.h"
 #include "settings.h"
 
@@ -66,25 +69,36 @@ struct port_view {
 class line_watch
 {
   public:
-    explicit line_watch(dev_t line) : line_(line) {}
+    explicit line_watch(dev_t line) : line_(line), fds_(line) {}
     ~line_watch();
     line_watch(const line_watch &) = delete;
     line_watch &operator=(const line_watch &) = delete;
 
-    void adopt(int listener) { fd_ = listener; }
+    // Takes the listener; where the kernel can (Linux 6.6 and later), it
+    // hands the CPU straight from a program to the panel and back on each
+    // call (SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP).
+    void adopt(int listener);
     // Stops watching: the watched programs are gone.
     void stop();
     [[nodiscard]] int fd() const { return fd_; }
 
-    // path: the line's device; master: the pseudo-terminal's other side.
-    [[nodiscard]] bool count_opens(const std::string &path, int master)
+    // inotify: an instance of kept_inotify's; path: the line's device;
+    // master: the pseudo-terminal's other side.
+    [[nodiscard]] bool count_opens(int inotify, const std::string &path, int master)
     {
-        return openers_.watch(path, master);
+        return openers_.watch(inotify, path, master);
     }
     // What to poll for news; -1 before count_opens.
     [[nodiscard]] int news_fd() const { return openers_.fd(); }
     [[nodiscard]] line_news news();
     [[nodiscard]] bool has_news() const { return openers_.has_unread(); }
+    // Whether what is learnt of descriptors is kept: only where every call
+    // that frees or replaces one is watched.
+    void keep_descriptors(bool on) { fds_.keep(on); }
+    // The pidfds of the threads whose descriptors are kept, to poll; and one
+    // that said its thread ended.
+    [[nodiscard]] const std::vector<pollfd> &followed() const { return fds_.watched(); }
+    void thread_ended(int pidfd) { fds_.ended(pidfd); }
     // Whether the line was open when last looked at.
     [[nodiscard]] bool line_open() const { return openers_.open(); }
     // Whether a last close of the line is under way, to be looked after.
@@ -136,9 +150,11 @@ class line_watch
     [[nodiscard]] std::optional<line_fd> line_fd_of(pid_t pid, int fd) const;
     [[nodiscard]] std::vector<line_fd> all_watched_fds() const;
     [[nodiscard]] bool last(pid_t tid, const std::vector<line_fd> &closed);
+    void forget_closed(const call_abi &abi, const std::uint64_t *args);
     void check_left_open(line_news &n);
 
     dev_t line_;
+    mutable descriptors fds_; // what was read of descriptors: kept, not part of the watch's state
     int fd_ = -1;
     std::vector<closing_fd> closing_;
     openers openers_;
