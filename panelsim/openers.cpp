@@ -5,9 +5,13 @@
 #include "procs.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace
@@ -50,14 +54,65 @@ bool hung_up(int master)
 
 openers::~openers()
 {
-    if (fd_ >= 0)
-        close(fd_);
+    let_go();
 }
 
-bool openers::watch(const std::string &path, int master)
+void openers::let_go()
+{
+    if (fd_ >= 0)
+        close(fd_);
+    fd_ = -1;
+}
+
+namespace
+{
+
+// The keeper: holds the instance until the panel has ended (the pipe's
+// other end, which only the panel keeps, closes), then ends too.
+[[noreturn]] void keep(int inotify, int until)
+{
+    const auto [low, high] = std::minmax(inotify, until);
+    const auto close_from_to = [](int first, int last) {
+        if (first <= last)
+            (void)syscall(SYS_close_range, first, last, 0);
+    };
+    close_from_to(0, low - 1);
+    close_from_to(low + 1, high - 1);
+    close_from_to(high + 1, INT_MAX);
+    char c;
+    while (::read(until, &c, 1) != 0 && errno == EINTR) {
+    }
+    _exit(0);
+}
+
+} // namespace
+
+int kept_inotify()
+{
+    const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    int until[2];
+    // The first process of a pid namespace would have the keeper back as a
+    // child of its own: it closes the instance itself, and waits.
+    if (fd < 0 || getpid() == 1 || pipe2(until, O_CLOEXEC) != 0)
+        return fd;
+    // Twice forked, so that the keeper is no child of the panel's to wait for.
+    const pid_t first = fork();
+    if (first == 0) {
+        close(until[1]);
+        if (fork() == 0)
+            keep(fd, until[0]);
+        _exit(0);
+    }
+    close(until[0]);
+    if (first > 0)
+        (void)waitpid(first, nullptr, 0);
+    return fd;
+}
+
+bool openers::watch(int inotify, const std::string &path, int master)
 {
     master_ = master;
-    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    fd_ = inotify;
     // Releases only wake the panel to look again: the master side tells
     // whether the line is still open.
     if (fd_ < 0 || inotify_add_watch(fd_, path.c_str(), IN_OPEN | IN_CLOSE | IN_MODIFY) < 0)

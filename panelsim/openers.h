@@ -24,6 +24,7 @@
 //    a signal).
 // Nothing here looks through the host's processes.
 //
+// kept_inotify           an inotify instance whose closing delays no run
 // openers::watch         starts watching the device at path, whose master is given
 // openers::fd            what to poll for opens; -1 before watch
 // openers::open          whether the line was open when last looked at
@@ -35,12 +36,22 @@
 // openers::held_outside  the caller found the line held by none of its programs
 // openers::read          looks again, and says what others did since
 // openers::counts_paths  whether the kernel tells O_PATH opens too (before Linux 6.5)
+// openers::let_go        stops watching
 #ifndef OPENERS_H
 #define OPENERS_H
 
 #include <string>
 #include <sys/types.h>
 #include <vector>
+
+// An inotify instance whose last reference a process of its own keeps until
+// the panel has ended: closing an instance that watches a file waits for the
+// kernel to retire the watch, a grace period of several milliseconds, which
+// no run then waits for. The keeper holds nothing else and is no child of
+// the panel's (a panel that is the first process of its pid namespace, whose
+// orphans come back to it, has none). -1 with errno set where there is no
+// instance to be had.
+[[nodiscard]] int kept_inotify();
 
 // What others did to the line, since it was last asked.
 struct line_news {
@@ -60,7 +71,7 @@ class openers
     openers(const openers &) = delete;
     openers &operator=(const openers &) = delete;
 
-    [[nodiscard]] bool watch(const std::string &path, int master);
+    [[nodiscard]] bool watch(int inotify, const std::string &path, int master);
     [[nodiscard]] int fd() const { return fd_; }
     [[nodiscard]] bool open() const { return open_; }
     [[nodiscard]] bool outsider_holds() const { return outsider_holds_; }
@@ -77,6 +88,7 @@ class openers
     [[nodiscard]] bool has_unread() const { return unread_.outsider || unread_.unseen_last_close; }
 
     [[nodiscard]] bool counts_paths() const { return counts_paths_; }
+    void let_go();
 
   private:
     void look(line_news &news);

@@ -183,6 +183,50 @@ void on_call(panel_run &run)
         run.uart.handle(std::move(call), t);
 }
 
+// What the loop waits for, in the order it serves them: the fixed ones, the
+// threads whose descriptors the watch keeps, then what held polls wait on.
+enum waited { LINE, SIGNALS, CALLS, READER, NEWS, FIXED };
+
+std::vector<pollfd> waited_for(const panel_run &run, int sigfd, bool piped)
+{
+    std::vector<pollfd> fds = {{run.uart.wants_input() ? run.line.master() : -1, POLLIN, 0},
+                               {sigfd, POLLIN, 0},
+                               {run.watch.fd(), POLLIN, 0},
+                               {piped ? STDOUT_FILENO : -1, 0, 0},
+                               {run.watch.news_fd(), POLLIN, 0}};
+    const std::vector<pollfd> &followed = run.watch.followed();
+    fds.insert(fds.end(), followed.begin(), followed.end());
+    run.uart.waited_on(fds);
+    return fds;
+}
+
+// One turn's events. What others did to the line, and what was written to
+// the pseudo-terminal, come before the call that came after them; the
+// line's settings are looked at once.
+void serve(panel_run &run, run_state &r, int sigfd, const std::vector<pollfd> &fds)
+{
+    for (std::size_t i = FIXED; i < FIXED + run.watch.followed().size() && i < fds.size(); i++)
+        if (fds[i].revents != 0)
+            run.watch.thread_ended(fds[i].fd);
+    run.uart.check_line(run.now());
+    if (fds[NEWS].revents & POLLIN)
+        on_news(run);
+    if (fds[LINE].revents & (POLLIN | POLLHUP))
+        run.uart.take_in(run.now());
+    if (fds[LINE].revents & POLLHUP)
+        on_news(run);
+    if (fds[CALLS].revents & POLLIN)
+        on_call(run);
+    else if (fds[CALLS].revents & (POLLHUP | POLLERR | POLLNVAL))
+        run.watch.stop();
+    if (run.watch.has_news())
+        on_news(run);
+    if (fds[SIGNALS].revents & POLLIN)
+        on_signal(r, sigfd);
+    if (reader_gone(fds[READER]))
+        end_by_force(r, SIGPIPE);
+}
+
 // Watches the line until the command and every process it started have
 // ended (or, without one, until we are interrupted); prints every report and
 // the summary.
@@ -202,33 +246,13 @@ void watch_line(panel_run &run, run_state &r, int sigfd)
         if (fflush(stdout) != 0 && errno == EPIPE)
             end_by_force(r, SIGPIPE);
         const nanos wait = run.until_due(t);
-        std::vector<pollfd> fds = {{run.uart.wants_input() ? run.line.master() : -1, POLLIN, 0},
-                                   {sigfd, POLLIN, 0},
-                                   {run.watch.fd(), POLLIN, 0},
-                                   {piped ? STDOUT_FILENO : -1, 0, 0},
-                                   {run.watch.news_fd(), POLLIN, 0}};
-        run.uart.waited_on(fds);
+        std::vector<pollfd> fds = waited_for(run, sigfd, piped);
         const timespec timeout = to_timespec(wait);
         if (r.done ||
             (ppoll(fds.data(), fds.size(), wait == NEVER ? nullptr : &timeout, nullptr) < 0 &&
              errno != EINTR))
             break;
-        if (fds[4].revents & POLLIN)
-            on_news(run);
-        if (fds[2].revents & POLLIN)
-            on_call(run);
-        if (run.watch.has_news())
-            on_news(run);
-        else if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))
-            run.watch.stop();
-        if (fds[0].revents & (POLLIN | POLLHUP))
-            run.uart.take_in(run.now());
-        if (fds[0].revents & POLLHUP)
-            on_news(run);
-        if (fds[1].revents & POLLIN)
-            on_signal(r, sigfd);
-        if (reader_gone(fds[3]))
-            end_by_force(r, SIGPIPE);
+        serve(run, r, sigfd, fds);
     }
     run.uart.end_run(r.forced, run.now());
     run.out.close(run.now());
@@ -384,6 +408,8 @@ int main(int argc, char *argv[])
     options o;
     if (const int status = parse(argc, argv, o); status >= 0)
         return status;
+    // Made before anything else is open: its keeper holds nothing but it.
+    const int inotify = kept_inotify();
     // Notices never go among JSON reports.
     FILE *notices = o.json ? stderr : stdout;
 
@@ -399,7 +425,7 @@ int main(int argc, char *argv[])
     line_watch watch(st.st_rdev);
     // Who has the line open is watched from before the command starts: the
     // panel lets go of the line, so that the kernel says when nobody holds it.
-    if (!watch.count_opens(line.slave_path(), line.master())) {
+    if (!watch.count_opens(inotify, line.slave_path(), line.master())) {
         perror("panelsim: cannot watch the line's openers (inotify)");
         return ended_early(o, 2);
     }
@@ -407,6 +433,9 @@ int main(int argc, char *argv[])
     run_state r;
     if (const int status = start_watched(o, line, watch, r, notices); status >= 0)
         return ended_early(o, status);
+    // What is learnt of a descriptor is kept where every call that frees or
+    // replaces one is watched: where the flow is.
+    watch.keep_descriptors(watch.fd() >= 0 && !o.at_arrival);
     fflush(notices);
     const nanos start_ns = clock_ns(CLOCK_MONOTONIC);
     reporter out(stdout, o.json, start_ns);

@@ -17,10 +17,6 @@ namespace
 constexpr nanos REPORT_EVERY_NS = 10 * NS_PER_MS;
 // How much of a program's bytes, or of the pseudo-terminal, is read at a time.
 constexpr std::size_t CHUNK = 4096;
-// The line discipline copies a write in chunks of this many bytes, each
-// whole or not at all: a write whose memory goes bad part way takes the
-// chunks before, and fails with EFAULT when there are none.
-constexpr std::size_t WRITE_CHUNK = 2048;
 
 line_settings initial(const pty_line &line, bool blind)
 {
@@ -38,21 +34,6 @@ std::pair<std::uint64_t, std::size_t> locate(const std::vector<segment> &data, s
         at -= s.size;
     }
     return {0, 0};
-}
-
-// Whether n bytes of a write's segments from offset `at` can be read.
-bool readable(pid_t pid, const std::vector<segment> &data, std::size_t at, std::size_t n)
-{
-    std::uint8_t scratch[WRITE_CHUNK];
-    while (n > 0) {
-        const auto [addr, left] = locate(data, at);
-        const std::size_t k = std::min({n, left, sizeof scratch});
-        if (k == 0 || read_memory(pid, addr, scratch, k) != 0)
-            return false;
-        at += k;
-        n -= k;
-    }
-    return true;
 }
 
 } // namespace
@@ -81,7 +62,6 @@ bool port::closing() const
 // pseudo-terminal to pass on what was written before it.
 void port::take_in(nanos t)
 {
-    check_line(t);
     (void)take_in_until_full(t);
 }
 
@@ -120,7 +100,6 @@ std::size_t port::drop_unread()
 
 void port::handle(line_call &&call, nanos t)
 {
-    take_in(t);
     std::visit(
         [&](auto &&kind) {
             using kind_t = std::decay_t<decltype(kind)>;
@@ -333,31 +312,28 @@ void port::hear(const line_news &news, nanos t)
 
 // Takes as much of a write as the transmit buffer has room for at t,
 // through output processing: room that the wire frees later waits for the
-// next turn, so a write that has filled the buffer sleeps. Returns true
-// once the write is answered (all taken, or its memory could not be read)
-// or its program has gone.
+// next turn, so a write that has filled the buffer sleeps. Its bytes are
+// read out of the program a chunk at a time, and the call checked to be
+// still waiting after each read. Returns true once the write is answered
+// (all taken, or its memory could not be read) or its program has gone.
 bool port::take_from(held_write &w, nanos t)
 {
-    std::uint8_t in[CHUNK];
     std::vector<std::uint8_t> out;
     wire_.advance(t);
     while (w.done < w.total && wire_.room() > 0) {
-        if (w.done >= w.checked) {
-            const std::size_t chunk = std::min(WRITE_CHUNK, w.total - w.done);
-            if (!readable(w.who.pid, w.write.data, w.done, chunk))
+        if (w.chunk_at == w.chunk_size) {
+            if (fetch(w) != 0)
                 return answer_bad_write(w);
-            w.checked = w.done + chunk;
+            if (!watch_.valid(w.who))
+                return true;
         }
-        const auto [addr, left] = locate(w.write.data, w.done);
-        const std::size_t n = std::min({left, sizeof in, wire_.room(), w.checked - w.done});
-        if (read_memory(w.who.pid, addr, in, n) != 0)
-            return answer_bad_write(w);
-        if (!watch_.valid(w.who))
-            return true;
         out.clear();
-        const std::size_t used = output_.process({in, n}, wire_.room(), wire_.settings(), out);
+        const std::span<const std::uint8_t> in(w.chunk.data() + w.chunk_at,
+                                               w.chunk_size - w.chunk_at);
+        const std::size_t used = output_.process(in, wire_.room(), wire_.settings(), out);
         to_wire(out, t);
         w.done += used;
+        w.chunk_at += used;
         if (used == 0)
             break; // a character that needs more room than there is
     }
@@ -365,6 +341,23 @@ bool port::take_from(held_write &w, nanos t)
         return false;
     watch_.answer(w.who, static_cast<long long>(w.done));
     return true;
+}
+
+// The write's next chunk, read whole out of the program: a write whose
+// memory goes bad part way takes the chunks before, as the line discipline
+// does, and fails with EFAULT when there are none. 0, or the errno.
+int port::fetch(held_write &w)
+{
+    w.chunk_size = std::min(WRITE_CHUNK, w.total - w.done);
+    w.chunk_at = 0;
+    for (std::size_t at = 0; at < w.chunk_size;) {
+        const auto [addr, left] = locate(w.write.data, w.done + at);
+        const std::size_t n = std::min(w.chunk_size - at, left);
+        if (const int err = read_memory(w.who.pid, addr, w.chunk.data() + at, n); err != 0)
+            return err;
+        at += n;
+    }
+    return 0;
 }
 
 // A write whose memory cannot be read: what it sent, or EFAULT. Returns true.
@@ -384,7 +377,6 @@ void port::discard(nanos t)
 
 void port::release_due(nanos t)
 {
-    check_line(t);
     wire_.advance(t);
     if (breaking_ && !wire_.breaking()) {
         watch_.go_on(*breaking_);
@@ -575,8 +567,6 @@ void port::follow_line(nanos t)
     set_wire(s, t);
 }
 
-// A change of the pseudo-terminal's settings that the panel did not make
-// is someone else's: from now on the settings are what the line reports.
 void port::check_line(nanos t)
 {
     if (blind_)

@@ -37,6 +37,7 @@
 // port::view          what the watch needs of the port to decode a call
 // port::take_in       what programs wrote to the pseudo-terminal without being seen
 // port::hear          the kernel's news of what others did to the line
+// port::check_line    whether someone else changed the pseudo-terminal's settings
 // port::handle        one decoded call: answered now, or held
 // port::release_due   lets go every held call that is due by a time
 // port::next_due      when the next held call is due; NEVER when none is
@@ -56,6 +57,7 @@
 #include "watch.h"
 #include "wire.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -77,6 +79,9 @@ class port
     [[nodiscard]] port_view view(nanos t) const;
     void take_in(nanos t);
     void hear(const line_news &news, nanos t);
+    // A change of the pseudo-terminal's settings the panel did not make is
+    // someone else's: from then on the settings are what the line reports.
+    void check_line(nanos t);
     // Whether what the pseudo-terminal holds is taken now: as the serial
     // core wakes its writer, once fewer than WAKEUP_CHARS bytes wait.
     [[nodiscard]] bool has_room() const { return wire_.writable(); }
@@ -101,12 +106,17 @@ class port
         line_call call;
         nanos give_up = NEVER; // a last close's closing wait
     };
+    // The line discipline copies a write in chunks of this many bytes, each
+    // whole or not at all.
+    static constexpr std::size_t WRITE_CHUNK = 2048;
     struct held_write {
         call_id who;
         calls::write_bytes write;
         std::size_t total = 0;
         std::size_t done = 0;
-        std::size_t checked = 0;     // the bytes before this are known to be readable
+        std::array<std::uint8_t, WRITE_CHUNK> chunk{}; // read from the program
+        std::size_t chunk_size = 0;
+        std::size_t chunk_at = 0;    // how much of the chunk was taken
         bool waits_for_room = false; // it filled the buffer: it wakes at writable_at
     };
     struct held_poll {
@@ -144,6 +154,7 @@ class port
     [[nodiscard]] std::size_t drop_unread();
     void run_out(nanos t);
     [[nodiscard]] bool take_from(held_write &w, nanos t);
+    [[nodiscard]] static int fetch(held_write &w);
     bool answer_bad_write(const held_write &w);
     void apply(const call_id &who, const calls::set_settings &c, nanos t);
     void begin_close(const call_id &who, nanos t);
@@ -157,7 +168,6 @@ class port
     [[nodiscard]] bool port_free() const { return writers_.empty() && !breaking_; }
     void follow_line(nanos t);
     void unseen(const std::string &why, nanos t);
-    void check_line(nanos t);
     // The settings a program asked for take effect, at the speed the UART sends at.
     void set_wire(const line_settings &s, nanos t);
     [[nodiscard]] line_settings on_wire(const line_settings &s) const;

@@ -124,8 +124,9 @@ void pty_line::let_go()
 
 ssize_t pty_line::read(std::span<std::uint8_t> buf, int timeout_ms)
 {
+    // The master side does not block: with no time to wait, no poll is needed.
     pollfd pfd{master_, POLLIN, 0};
-    const int r = poll(&pfd, 1, timeout_ms);
+    const int r = timeout_ms == 0 ? 1 : poll(&pfd, 1, timeout_ms);
     if (r <= 0)
         return r == 0 || errno == EINTR ? 0 : -1;
     const ssize_t n = ::read(master_, buf.data(), buf.size());
