@@ -6,7 +6,8 @@
 # socat and pyserial where they are installed; panelcmd beyond its pause.
 # Then sends the frame each way to a line whose settings an earlier user
 # spoiled, and records what the panel made of it. Writes BENCHMARKS.md, but
-# for its section "Under load" (bench/load.sh), which it keeps.
+# for its sections "Calls" (bench/calls.py) and "Under load" (bench/load.sh),
+# which it keeps.
 #
 # usage: bench/run.sh [BUILD_DIR [STATIC_BUILD_DIR]]
 #   BUILD_DIR defaults to build, as README builds it; a static build is
@@ -85,12 +86,13 @@ for i in "${!cmds[@]}"; do
 done
 
 export BENCH_OUT=$out BENCH_ROUNDS=$rounds BENCH_PINNED=${#pin_panel[@]} BENCH_NAMES="$(printf '%s\n' "${names[@]}")" BENCH_SPOIL="$spoil"
-# bench/load.sh's section, "Under load", stays at the end as it was.
+# bench/calls.py's section, "Calls", and bench/load.sh's, "Under load", stay
+# at the end as they were.
 {
   python3 "$root/bench/report.py"
-  if [[ -f $root/BENCHMARKS.md ]] && grep -q '^## Under load$' "$root/BENCHMARKS.md"; then
+  if [[ -f $root/BENCHMARKS.md ]] && grep -q '^## \(Calls\|Under load\)$' "$root/BENCHMARKS.md"; then
     echo
-    sed -n '/^## Under load$/,$p' "$root/BENCHMARKS.md"
+    sed -n '/^## \(Calls\|Under load\)$/,$p' "$root/BENCHMARKS.md"
   fi
 } >"$out/BENCHMARKS.md"
 mv "$out/BENCHMARKS.md" "$root/BENCHMARKS.md"
