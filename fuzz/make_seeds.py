@@ -97,8 +97,18 @@ def hexstr():
         yield name, text
 
 
+def marks():
+    """The receiver's marked stream: byte 0 where it is split, then the stream."""
+    yield "frame", bytes([3, 0x45, 1, 1, 1, 1, 1, 0, 0])
+    yield "ff_doubled", bytes([1, 0xff, 0xff, 0x45])
+    yield "break_split", bytes([2, 0x45, 0xff, 0x00, 0x00])
+    yield "framing_error", bytes([0, 0xff, 0x00, 0xf0, 0x01])
+    yield "lone_escape", bytes([1, 0xff, 0x45, 0xff])
+
+
 TARGETS = {"settings": settings, "iovec": iovec, "select": select, "call": call,
-           "line": line_ops, "writers": line_ops, "options": options, "hexstr2int": hexstr}
+           "line": line_ops, "writers": line_ops, "options": options, "hexstr2int": hexstr,
+           "marks": marks}
 
 
 def main():
