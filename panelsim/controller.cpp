@@ -25,6 +25,17 @@ controller::reports controller::sent(const sent_byte &b)
     return take(b.start_ns);
 }
 
+// What a real UART received needs no sampling: it goes to the frame rule
+// as it is, in its order.
+controller::reports controller::received(const sent_byte &b)
+{
+    reports out;
+    settle(b.start_ns, out);
+    keep(out, monitor_.take(b));
+    verdict_ns_ = std::max(verdict_ns_, b.end_ns + FRAME_GAP_MS * NS_PER_MS);
+    return out;
+}
+
 controller::reports controller::went_low(nanos start_ns, const line_settings &s)
 {
     rx_.low(start_ns, s);

@@ -20,6 +20,7 @@
 //    to each verdict.
 //
 // controller::sent        a character leaves the wire whole (line_listener's)
+// controller::received    a character a real UART received (listening on a real port)
 // controller::went_low    the line is held low for a break (line_listener's)
 // controller::broke       the break has ended (line_listener's)
 // controller::quiet       the line is known up to a time: bytes sampled, bursts ended
@@ -44,6 +45,7 @@ class controller
     using reports = std::vector<line_report>;
 
     [[nodiscard]] reports sent(const sent_byte &b);
+    [[nodiscard]] reports received(const sent_byte &b);
     [[nodiscard]] reports went_low(nanos start_ns, const line_settings &s);
     [[nodiscard]] reports broke(const line_break &b);
     [[nodiscard]] reports quiet(nanos t);

@@ -116,18 +116,33 @@ std::vector<line_report> frame_monitor::idle(nanos now_ns)
     return flush();
 }
 
+namespace
+{
+
+fault cut_fault(frame_monitor::cause c, std::size_t taken, std::size_t lost)
+{
+    const std::string of = std::to_string(taken) + " of " + std::to_string(FRAME_LEN) + " bytes ";
+    const std::string n = std::to_string(lost);
+    switch (c) {
+    case frame_monitor::flushed:
+        return {"flushed", "cut short by a flush of output: " + of + "sent, " + n + " discarded"};
+    case frame_monitor::run_ended:
+        return {"run_ended",
+                "cut short by the end of the run: " + of + "sent, " + n + " never sent"};
+    default:
+        return {"overrun",
+                "cut short by an overrun of the receiver: " + of + "received, " + n + " lost"};
+    }
+}
+
+} // namespace
+
 std::vector<line_report> frame_monitor::cut(std::size_t discarded, nanos now_ns,
                                             const line_settings &settings, cause c)
 {
     if (discarded == 0)
         return {};
-    const std::string sent =
-        std::to_string(pending_.size()) + " of " + std::to_string(FRAME_LEN) + " bytes sent, ";
-    const fault why = c == flushed
-                          ? fault{"flushed", "cut short by a flush of output: " + sent +
-                                                 std::to_string(discarded) + " discarded"}
-                          : fault{"run_ended", "cut short by the end of the run: " + sent +
-                                                   std::to_string(discarded) + " never sent"};
+    const fault why = cut_fault(c, pending_.size(), discarded);
     if (pending_.empty()) {
         line_report r;
         r.time_ns = now_ns;

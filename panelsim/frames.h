@@ -95,7 +95,8 @@ class frame_monitor
 
     // Why bytes not yet sent were dropped: a flush of output, or a run
     // ended by force while they still waited.
-    enum cause { flushed, run_ended };
+    // or a receiver that lost them to an overrun (listening on a real port).
+    enum cause { flushed, run_ended, overrun };
 
     // The bytes not yet sent were dropped: the frame under way is cut short
     // there, and says how many never left.

@@ -22,6 +22,7 @@ struct options {
     bool json = false;
     std::size_t buffer = 4096;
     std::string vcd;
+    std::string listen;       // a real serial port to listen on, instead of a pseudo-terminal
     char **command = nullptr; // null-terminated; empty without a command
 };
 

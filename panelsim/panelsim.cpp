@@ -6,6 +6,7 @@
 // would not take.
 #include "clock.h"
 #include "launch.h"
+#include "listening.h"
 #include "options.h"
 #include "port.h"
 #include "procs.h"
@@ -408,6 +409,8 @@ int main(int argc, char *argv[])
     options o;
     if (const int status = parse(argc, argv, o); status >= 0)
         return status;
+    if (!o.listen.empty())
+        return listen_on(o);
     // Made before anything else is open: its keeper holds nothing but it.
     const int inotify = kept_inotify();
     // Notices never go among JSON reports.

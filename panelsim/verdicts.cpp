@@ -21,6 +21,21 @@ void verdicts::sent(const sent_byte &b)
     print(controller_.sent(b));
 }
 
+// The dump shows a character received with an error with its stop bit low,
+// and a break's 00 as a character's time of low line.
+void verdicts::received(const sent_byte &b)
+{
+    const wire_format f = format_of(b.settings);
+    if (b.is_break) {
+        vcd_.low(b.start_ns, b.end_ns);
+    } else {
+        vcd_.byte(b.value, b.start_ns, f);
+        if (b.framing_error)
+            vcd_.low(b.end_ns - b.settings.char_ns() / char_bits(f), b.end_ns);
+    }
+    print(controller_.received(b));
+}
+
 void verdicts::went_low(nanos start_ns, const line_settings &s)
 {
     print(controller_.went_low(start_ns, s));

@@ -14,6 +14,7 @@
 // that ended the last frame, as the panel did.
 //
 // verdicts::sent/went_low/broke  the wire's bytes and breaks (line_listener)
+// verdicts::received what a real UART received, with its errors and breaks
 // verdicts::quiet    the line is known up to a time: bytes received, bursts ended
 // verdicts::dropped  bytes not yet sent were dropped: the frame under way is cut short
 // verdicts::close    the line goes away: the last burst, the dump's end, the summary
@@ -46,6 +47,7 @@ class verdicts final : public line_listener
     void went_low(nanos start_ns, const line_settings &s) override;
     void broke(const line_break &b) override;
 
+    void received(const sent_byte &b);
     void quiet(nanos t);
     void dropped(std::size_t count, nanos t, const line_settings &s,
                  frame_monitor::cause why = frame_monitor::flushed);

@@ -16,7 +16,7 @@ import sys
 
 CODES = {"speed", "data_bits", "parity", "stop_bits", "output_processing", "flow_control",
          "settings_changed", "cut_short", "left_over", "flushed", "run_ended", "settings_unknown",
-         "break", "framing"}
+         "break", "framing", "overrun"}
 TEXT = re.compile(r"^panel \S+  (break [0-9.]+ ms|(?:[0-9a-f]{2} ?)+?)\s+(\S+ \S+(?: \S+)*?)(?:  !! (.*))?$")
 FRAME = "4501010101010000"
 

@@ -5,6 +5,7 @@
 // suspend it, break it, fill its buffer, close it while others open it, or
 // when the panel itself is slow; and what the UART's driver answers about
 // its modem lines, its transmitter and its setup.
+#include "frames_of.h"
 #include "process.h"
 #include "watch_required.h"
 
@@ -428,27 +429,6 @@ std::vector<break_case> break_cases()
             });
     }
     return cases;
-}
-
-// The frame reports of --json output, as the table gives them.
-std::string frames_of(const std::string &json)
-{
-    std::string out;
-    for (const auto &line : split(json, '\n')) {
-        if (line.find("{\"type\": \"frame\"") != 0)
-            continue;
-        const std::size_t b = line.find("\"bytes\": \"") + 10;
-        std::string frame = line.substr(b, line.find('"', b) - b);
-        std::set<std::string> codes;
-        for (std::size_t at = 0; (at = line.find("\"code\": \"", at)) != std::string::npos;) {
-            at += 9;
-            codes.insert(line.substr(at, line.find('"', at) - at));
-        }
-        for (auto it = codes.begin(); it != codes.end(); ++it)
-            frame += (it == codes.begin() ? " !" : ",") + *it;
-        out += (out.empty() ? "" : "; ") + frame;
-    }
-    return out;
 }
 
 class Breaks : public testing::TestWithParam<break_case>
