@@ -139,38 +139,15 @@ int install_filter()
         syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &fprog));
 }
 
-void send_fd(int sock, int fd)
+// The listener the child installed, taken out of it: the child says its
+// number without a write (a write would be handed over).
+int take_listener(pid_t child, int sock)
 {
-    char byte = 'L';
-    iovec iov{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof fd)] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    cmsghdr *c = CMSG_FIRSTHDR(&msg);
-    c->cmsg_level = SOL_SOCKET;
-    c->cmsg_type = SCM_RIGHTS;
-    c->cmsg_len = CMSG_LEN(sizeof fd);
-    memcpy(CMSG_DATA(c), &fd, sizeof fd);
-    (void)sendmsg(sock, &msg, 0);
-}
-
-int receive_fd(int sock)
-{
-    char byte = 0;
-    iovec iov{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr msg{};
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    int fd = -1;
-    if (recvmsg(sock, &msg, 0) == 1 && CMSG_FIRSTHDR(&msg) != nullptr)
-        memcpy(&fd, CMSG_DATA(CMSG_FIRSTHDR(&msg)), sizeof fd);
-    return fd;
+    int number = -1;
+    if (recv(sock, &number, sizeof number, 0) != sizeof number || number < 0)
+        return -1;
+    const long pidfd = syscall(SYS_pidfd_open, child, 0);
+    return pidfd < 0 ? -1 : static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, number, 0));
 }
 
 // Lets every call handed over go on at once, and reads the line, until
@@ -207,14 +184,15 @@ int supervised(long n, bool sync)
     if (child == 0) {
         close(master);
         set_fast(slave);
-        send_fd(sv[1], install_filter());
+        const int listener = install_filter();
+        (void)send(sv[1], &listener, sizeof listener, 0);
         // The result goes out through the socket: a write to standard
         // output would be handed over too.
         const long long ns = writes(slave, n);
         _exit(send(sv[1], &ns, sizeof ns, 0) == sizeof ns ? 0 : 1);
     }
     close(slave);
-    const int listener = receive_fd(sv[0]);
+    const int listener = take_listener(child, sv[0]);
     if (listener < 0) {
         fprintf(stderr, "bench_calls: no seccomp listener\n");
         return 1;

@@ -16,7 +16,10 @@ what the kernel cannot do without, in one run; writes BENCHMARKS.md's section
 Rounds of every case, interleaved, so that a drift of the machine's speed
 touches them alike; medians.
 
-usage: bench/calls.py [BUILD_DIR]   (CALLS_ROUNDS: rounds, default 5)
+usage: bench/calls.py [BUILD_DIR]   (CALLS_ROUNDS: rounds, default 5;
+       CALLS_PANELSIM: another panelsim to measure, such as an earlier
+       release's, with BUILD_DIR's other programs; CALLS_SECTION=no: print
+       the section without writing it into BENCHMARKS.md)
 """
 import os
 import platform
@@ -34,7 +37,7 @@ CLOSES = 10        # panel45 runs in a round, quiet and in the crowd
 CROWD = (1500, 60)  # processes, descriptors each
 TARGETS = {"call": 1.3, "run_ms": 3.0, "crowd": 1.2}
 
-PANELSIM = os.path.join(BUILD, "bin", "panelsim")
+PANELSIM = os.environ.get("CALLS_PANELSIM", os.path.join(BUILD, "bin", "panelsim"))
 CALLS = os.path.join(BUILD, "bin", "bench_calls")
 PANEL45 = os.path.join(BUILD, "host", "panel45")
 OUT = os.path.join(BUILD, "bench")
@@ -204,7 +207,8 @@ def main():
     close = per_close(device())
     text = section(call, run, close, host)
     print(text)
-    write_section(text)
+    if os.environ.get("CALLS_SECTION", "yes") != "no":
+        write_section(text)
 
 
 main()
