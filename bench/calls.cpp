@@ -150,19 +150,15 @@ int take_listener(pid_t child, int sock)
     return pidfd < 0 ? -1 : static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, number, 0));
 }
 
-// Lets every call handed over go on at once, and reads the line, until
-// the writer has ended.
-void supervise(int listener, int master, pid_t writer)
+// Lets every call handed over go on at once, until the writer has ended:
+// the kernel's round trip and nothing else (a process of its own reads the
+// line).
+void supervise(int listener)
 {
-    pollfd fds[2] = {{listener, POLLIN, 0}, {master, POLLIN, 0}};
-    char buf[4096];
-    while (waitpid(writer, nullptr, WNOHANG) == 0) {
-        if (poll(fds, 2, 100) <= 0)
-            continue;
-        if (fds[1].revents & POLLIN)
-            (void)read(master, buf, sizeof buf);
-        if ((fds[0].revents & POLLIN) == 0)
-            continue;
+    for (;;) {
+        pollfd pfd{listener, POLLIN, 0};
+        if (poll(&pfd, 1, -1) < 0 || (pfd.revents & POLLIN) == 0)
+            return; // no writer is left
         seccomp_notif req{};
         if (ioctl(listener, SECCOMP_IOCTL_NOTIF_RECV, &req) != 0)
             continue;
@@ -173,6 +169,19 @@ void supervise(int listener, int master, pid_t writer)
     }
 }
 
+// A process of its own that reads the line as fast as it is written,
+// until the writer has closed it.
+pid_t reader(int master, int slave)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(slave);
+        drain(master);
+        _exit(0);
+    }
+    return pid;
+}
+
 int supervised(long n, bool sync)
 {
     int master = -1;
@@ -180,9 +189,10 @@ int supervised(long n, bool sync)
     int sv[2];
     if (!open_pty(master, slave) || socketpair(AF_UNIX, SOCK_STREAM, 0, sv) != 0)
         return 1;
+    const pid_t drainer = reader(master, slave);
+    close(master);
     const pid_t child = fork();
     if (child == 0) {
-        close(master);
         set_fast(slave);
         const int listener = install_filter();
         (void)send(sv[1], &listener, sizeof listener, 0);
@@ -201,9 +211,12 @@ int supervised(long n, bool sync)
                       static_cast<__u64>(SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP)) != 0) {
         printf("no sync\n");
         kill(child, SIGKILL);
+        kill(drainer, SIGKILL);
         return 77;
     }
-    supervise(listener, master, child);
+    supervise(listener);
+    (void)waitpid(child, nullptr, 0);
+    (void)waitpid(drainer, nullptr, 0);
     long long ns = -1;
     (void)recv(sv[0], &ns, sizeof ns, MSG_DONTWAIT);
     return report(ns);
@@ -215,17 +228,12 @@ int plain(long n)
     int slave = -1;
     if (!open_pty(master, slave))
         return 1;
-    const pid_t reader = fork();
-    if (reader == 0) {
-        close(slave);
-        drain(master);
-        _exit(0);
-    }
+    const pid_t drainer = reader(master, slave);
     close(master);
     set_fast(slave);
     const long long ns = writes(slave, n);
     close(slave);
-    (void)waitpid(reader, nullptr, 0);
+    (void)waitpid(drainer, nullptr, 0);
     return report(ns);
 }
 

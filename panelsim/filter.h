@@ -10,9 +10,10 @@
 // and, when the panel models the UART's flow, every write, poll and select,
 // open, close and exec. The panel then decides when each goes on, or answers
 // it itself. Opens are handed over in every case: the panel counts who holds
-// the line. The filter is built with libseccomp for every ABI of the
-// processor family (abi.h); a program of any other ABI has all its calls
-// handed over, and the panel says it cannot read them.
+// the line. The filter is assembled here, a block for each ABI of the
+// processor family (abi.h) with the calls' numbers in libseccomp's tables,
+// in microseconds and without a file; a program of any other ABI has all
+// its calls handed over, and the panel says it cannot read them.
 // Once the panel has taken a call, only a fatal signal ends the caller's
 // wait, as in the kernel's own uninterruptible waits on a UART's buffer.
 //
