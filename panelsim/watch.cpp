@@ -350,12 +350,12 @@ call_kind line_watch::write_call(const call_id &who, const call_abi &abi,
                                  const std::uint64_t *args) const
 {
     const int desc = static_cast<int>(args[0]);
-    const descriptors::facts fd = fds_.of(who.pid, desc);
-    if (fd.line != tell::yes)
+    const descriptors::facts facts = fds_.of(who.pid, desc);
+    if (facts.line != tell::yes)
         return calls::passes{};
     // A descriptor not open for writing (EBADF) and a call whose count or
     // addresses the kernel refuses are left to the kernel: it sends nothing.
-    const long flags = fd.flags;
+    const long flags = facts.flags;
     if (flags >= 0 && (flags & O_ACCMODE) == O_RDONLY)
         return calls::passes{};
     std::vector<segment> data;
@@ -492,16 +492,16 @@ call_kind line_watch::close_call(const call_id &who, const call_abi &abi, const 
 // What a call frees or replaces is forgotten; an exit or an exec, everything.
 void line_watch::forget_closed(const call_abi &abi, const std::uint64_t *args)
 {
-    const auto fd = [](std::uint64_t a) { return static_cast<long long>(a & 0xffffffffU); };
+    const auto number = [](std::uint64_t a) { return static_cast<long long>(a & 0xffffffffU); };
     switch (abi.call) {
     case watched_call::close:
-        return fds_.closed(fd(args[0]), fd(args[0]));
+        return fds_.closed(number(args[0]), number(args[0]));
     case watched_call::dup2:
     case watched_call::dup3:
-        return fds_.closed(fd(args[1]), fd(args[1]));
+        return fds_.closed(number(args[1]), number(args[1]));
     case watched_call::close_range:
         if ((args[2] & CLOSE_RANGE_CLOEXEC_ONLY) == 0)
-            fds_.closed(fd(args[0]), fd(args[1]));
+            fds_.closed(number(args[0]), number(args[1]));
         return;
     default:
         return fds_.forget();

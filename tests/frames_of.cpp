@@ -11,7 +11,7 @@ std::string frames_of(const std::string &json)
         const std::size_t end = std::min(json.find('\n', at), json.size());
         const std::string line = json.substr(at, end - at);
         at = end + 1;
-        if (line.find("{\"type\": \"frame\"") != 0)
+        if (!line.starts_with("{\"type\": \"frame\""))
             continue;
         const std::size_t b = line.find("\"bytes\": \"") + 10;
         std::string frame = line.substr(b, line.find('"', b) - b);
