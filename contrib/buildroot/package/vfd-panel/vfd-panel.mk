@@ -7,7 +7,7 @@
 # SPDX-FileCopyrightText: 2026 The panel developers
 # SPDX-License-Identifier: MIT
 
-VFD_PANEL_VERSION = 1.3.1
+VFD_PANEL_VERSION = 1.4.0
 VFD_PANEL_SOURCE = panel-$(VFD_PANEL_VERSION).tar.gz
 VFD_PANEL_SITE = https://example.org/panel/releases
 VFD_PANEL_LICENSE = MIT
