@@ -6,7 +6,7 @@
 // PORT, PANEL45, PANELCMD  the port the programs open, and the programs
 // usage_line               panelcmd's first line of output
 // quoted                   a program's text in quotes, its newlines as \n
-// verdict                  what one case found wrong
+// verdict                  what one case found wrong, or why it did not run
 // expect                   checks a program's exit status and texts
 // run                      runs a program and checks its exit status and texts
 // same                     whether two settings are the same to the driver
@@ -26,9 +26,11 @@ inline const std::string PANELCMD = "/bin/panelcmd";
 [[nodiscard]] std::string usage_line();
 [[nodiscard]] std::string quoted(const std::string &s);
 
-// What one case found wrong; empty when it passed.
+// What one case found wrong; empty when it passed. A case that cannot run
+// on the board says why in skipped, and nothing else.
 struct verdict {
     std::string faults;
+    std::string skipped;
     void check(bool ok, const std::string &what)
     {
         if (!ok)

@@ -3,13 +3,14 @@
 // board_init: the board suite's driver, run as init on an emulated board.
 //
 // The kernel starts it as the first process of a tiny initramfs that holds
-// the programs in /bin. It mounts /dev, runs each case against the board's
-// real serial driver at /dev/ttyS1, prints its verdicts on the console and
-// powers the board off. What left the UART is judged on the other side of
-// the line: every case says, in order, which frames it put there.
+// the programs and panelsim in /bin. It mounts /dev, runs each case against
+// the board's real serial driver at /dev/ttyS1, prints its verdicts on the
+// console and powers the board off. What left the UART is judged on the
+// other side of the line: every case says, in order, which frames it put
+// there. One case listens on the board itself (listener.h).
 //
 // Console lines:
-//   board: case NAME ok | board: case NAME FAIL WHY
+//   board: case NAME ok | board: case NAME FAIL WHY | board: case NAME skip WHY
 //   board: line NAME [any] FRAME...   frames as 16 hex digits; "any": in any order;
 //                                     FRAME*N: N times over; A+B: both, in any order
 //   board: done N
@@ -17,6 +18,7 @@
 // instead, on the console, and ends with "board: exit STATUS".
 #include "checks.h"
 #include "expected.h"
+#include "listener.h"
 #include "process.h"
 #include "writer.h"
 
@@ -30,6 +32,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -252,6 +255,7 @@ struct board_case {
     std::function<void(verdict &)> run;
     std::vector<std::string> line; // frames that leave the UART, in order
     bool any_order = false;
+    std::vector<std::string> heard = {}; // what panelsim --listen reports, in order
 };
 
 void panel45_replaces_settings(verdict &v)
@@ -339,9 +343,12 @@ std::vector<std::string> concurrent_frames()
     return frames;
 }
 
+constexpr const char *LISTENING = "panelsim_listens_beside_the_programs";
+
 // Every case, with the frames it leaves on the line. capacity is the
-// port's buffer, which the cases with the filler fill.
-std::vector<board_case> cases(std::size_t capacity)
+// port's buffer, which the cases with the filler fill; pair, the UARTs wired
+// back to back, if the board has them.
+std::vector<board_case> cases(std::size_t capacity, const std::optional<uart_pair> &pair)
 {
     // FRAME*N for N frames of the filler, A+B for both in any order.
     const auto fillers = [capacity](std::size_t room) {
@@ -362,21 +369,36 @@ std::vector<board_case> cases(std::size_t capacity)
          [capacity](verdict &v) { give_up_beside_another_frame(v, capacity); },
          {fillers(FRAME_LEN + 7), OTHER_FRAME}},
         {"concurrent_runs", concurrent_runs, concurrent_frames(), true},
+        {LISTENING,
+         [pair](verdict &v) { listener_case(v, pair, LISTENING); },
+         {},
+         false,
+         listener_heard()},
     };
 }
 
 void print_verdict(const board_case &c, const verdict &v)
 {
+    if (!v.skipped.empty() && v.faults.empty()) {
+        printf("board: case %s skip %s\n", c.name, v.skipped.c_str());
+        return;
+    }
     printf("board: case %s %s%s\n", c.name, v.faults.empty() ? "ok" : "FAIL ", v.faults.c_str());
     printf("board: line %s%s", c.name, c.any_order ? " any" : "");
     for (const auto &f : c.line)
         printf(" %s", f.c_str());
     putchar('\n');
+    if (!c.heard.empty()) {
+        printf("board: heard %s", c.name);
+        for (const auto &r : c.heard)
+            printf(" %s", r.c_str());
+        putchar('\n');
+    }
 }
 
 int suite()
 {
-    const auto all = cases(port_capacity());
+    const auto all = cases(port_capacity(), board_pair());
     for (const auto &c : all) {
         verdict v;
         c.run(v);
