@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <span>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -33,6 +34,18 @@ const std::vector<std::uint8_t> SHORT = {0x45, 1, 1, 1, 1};
 // ff bytes reach panelsim doubled, as a port that marks errors (PARMRK)
 // passes them on, and the 00 after each must stay a byte of its own.
 const std::vector<std::uint8_t> LONG = {0x45, 0xff, 0, 0xff, 0, 0xff, 0, 0, 0x0d};
+
+// Bytes as the console names them: two hexadecimal digits each.
+std::string hex(std::span<const std::uint8_t> bytes)
+{
+    std::string out;
+    for (const std::uint8_t b : bytes) {
+        char digits[3];
+        snprintf(digits, sizeof digits, "%02x", b);
+        out += digits;
+    }
+    return out;
+}
 
 // Whether the 8250 driver found a UART behind the port: its type is not
 // PORT_UNKNOWN (0), as a placeholder's is.
@@ -168,6 +181,8 @@ void listener_case(verdict &v, const std::optional<uart_pair> &pair, const std::
 
 std::vector<std::string> listener_heard()
 {
-    return {"4501010101010000", "4501010101!cut_short", "4501010101010000", "45ff00ff00ff0000",
-            "0d!left_over"};
+    const std::span<const std::uint8_t> whole(LONG.data(), FRAME45.size());
+    const std::span<const std::uint8_t> rest(LONG.data() + FRAME45.size(), 1);
+    return {hex(FRAME45), hex(SHORT) + "!cut_short", hex(FRAME45), hex(whole),
+            hex(rest) + "!left_over"};
 }
