@@ -3,19 +3,22 @@
 // board_init: the board suite's driver, run as init on an emulated board.
 //
 // The kernel starts it as the first process of a tiny initramfs that holds
-// the programs in /bin. It mounts /dev, runs each case against the board's
-// real serial driver at /dev/ttyS1, prints its verdicts on the console and
-// powers the board off. What left the UART is judged on the other side of
-// the line: every case says, in order, which frames it put there.
+// the programs and panelsim in /bin. It mounts /dev, runs each case against
+// the board's real serial driver at /dev/ttyS1, prints its verdicts on the
+// console and powers the board off. What left the UART is judged on the
+// other side of the line: every case says, in order, which frames it put
+// there. One case listens on the board itself (listener.h).
 //
 // Console lines:
-//   board: case NAME ok | board: case NAME FAIL WHY
+//   board: case NAME ok | board: case NAME FAIL WHY | board: case NAME skip WHY
 //   board: line NAME [any] FRAME...   frames as 16 hex digits; "any": in any order;
 //                                     FRAME*N: N times over; A+B: both, in any order
 //   board: done N
 // With /etc/board-command (its words NUL-separated) it runs that command
 // instead, on the console, and ends with "board: exit STATUS".
+#include "checks.h"
 #include "expected.h"
+#include "listener.h"
 #include "process.h"
 #include "writer.h"
 
@@ -29,6 +32,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
@@ -43,10 +47,7 @@
 namespace
 {
 
-const std::string PORT = "/dev/ttyS1";
 const std::string AWAY = "/dev/ttyS1.away";
-const std::string PANEL45 = "/bin/panel45";
-const std::string PANELCMD = "/bin/panelcmd";
 const std::string FRAME45 = "4501010101010000";
 constexpr std::size_t FRAME_LEN = 8;
 // Another program's frame, and the whole frames that fill a stalled port.
@@ -55,57 +56,6 @@ const std::vector<std::uint8_t> OTHER_BYTES = {0x45, 2, 2, 2, 2, 2, 0, 0};
 const std::string FILLER = "46494c4c45520000";
 const std::vector<std::uint8_t> FILLER_BYTES = {'F', 'I', 'L', 'L', 'E', 'R', 0, 0};
 const std::string OPEN_ERROR = "file open error\n: No such file or directory\n";
-
-std::string usage_line()
-{
-    return "usage : " + PANELCMD + " command data...\n";
-}
-
-// What one case found wrong; empty when it passed.
-struct verdict {
-    std::string faults;
-    void check(bool ok, const std::string &what)
-    {
-        if (!ok)
-            faults += (faults.empty() ? "" : "; ") + what;
-    }
-};
-
-std::string quoted(const std::string &s)
-{
-    std::string q = "\"";
-    for (const char c : s)
-        q += c == '\n' ? std::string("\\n") : std::string(1, c);
-    return q + "\"";
-}
-
-// Checks a program's exit status and texts; a closed stream is not looked at.
-void expect(verdict &v, const std::string &name, const outcome &o, int status,
-            const std::string &out, const std::string &err, const start_options &how = {})
-{
-    v.check(o.status == status,
-            name + ": status " + std::to_string(o.status) + ", want " + std::to_string(status));
-    if (!how.closed_out)
-        v.check(o.out == out, name + ": stdout " + quoted(o.out) + ", want " + quoted(out));
-    if (!how.closed_err)
-        v.check(o.err == err, name + ": stderr " + quoted(o.err) + ", want " + quoted(err));
-}
-
-// Runs a program and checks its exit status and texts.
-void run(verdict &v, const std::vector<std::string> &argv, int status, const std::string &out,
-         const std::string &err, const start_options &how = {})
-{
-    process p(argv, how);
-    expect(v, argv[0] + (argv.size() > 1 ? " " + argv[1] : ""), p.wait(60000), status, out, err,
-           how);
-}
-
-bool same(const termios &a, const termios &b)
-{
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::equal(a.c_cc, a.c_cc + NCCS, b.c_cc) &&
-           cfgetospeed(&a) == cfgetospeed(&b) && cfgetispeed(&a) == cfgetispeed(&b);
-}
 
 bool read_settings(termios &t)
 {
@@ -305,6 +255,7 @@ struct board_case {
     std::function<void(verdict &)> run;
     std::vector<std::string> line; // frames that leave the UART, in order
     bool any_order = false;
+    std::vector<std::string> heard = {}; // what panelsim --listen reports, in order
 };
 
 void panel45_replaces_settings(verdict &v)
@@ -392,9 +343,12 @@ std::vector<std::string> concurrent_frames()
     return frames;
 }
 
+constexpr const char *LISTENING = "panelsim_listens_beside_the_programs";
+
 // Every case, with the frames it leaves on the line. capacity is the
-// port's buffer, which the cases with the filler fill.
-std::vector<board_case> cases(std::size_t capacity)
+// port's buffer, which the cases with the filler fill; pair, the UARTs wired
+// back to back, if the board has them.
+std::vector<board_case> cases(std::size_t capacity, const std::optional<uart_pair> &pair)
 {
     // FRAME*N for N frames of the filler, A+B for both in any order.
     const auto fillers = [capacity](std::size_t room) {
@@ -415,21 +369,40 @@ std::vector<board_case> cases(std::size_t capacity)
          [capacity](verdict &v) { give_up_beside_another_frame(v, capacity); },
          {fillers(FRAME_LEN + 7), OTHER_FRAME}},
         {"concurrent_runs", concurrent_runs, concurrent_frames(), true},
+        {LISTENING,
+         [pair](verdict &v) { listener_case(v, pair, LISTENING); },
+         {},
+         false,
+         listener_heard()},
     };
+}
+
+void print_verdict(const board_case &c, const verdict &v)
+{
+    if (!v.skipped.empty() && v.faults.empty()) {
+        printf("board: case %s skip %s\n", c.name, v.skipped.c_str());
+        return;
+    }
+    printf("board: case %s %s%s\n", c.name, v.faults.empty() ? "ok" : "FAIL ", v.faults.c_str());
+    printf("board: line %s%s", c.name, c.any_order ? " any" : "");
+    for (const auto &f : c.line)
+        printf(" %s", f.c_str());
+    putchar('\n');
+    if (!c.heard.empty()) {
+        printf("board: heard %s", c.name);
+        for (const auto &r : c.heard)
+            printf(" %s", r.c_str());
+        putchar('\n');
+    }
 }
 
 int suite()
 {
-    const auto all = cases(port_capacity());
+    const auto all = cases(port_capacity(), board_pair());
     for (const auto &c : all) {
         verdict v;
         c.run(v);
-        printf("board: case %s %s%s\n", c.name, v.faults.empty() ? "ok" : "FAIL ",
-               v.faults.c_str());
-        printf("board: line %s%s", c.name, c.any_order ? " any" : "");
-        for (const auto &f : c.line)
-            printf(" %s", f.c_str());
-        putchar('\n');
+        print_verdict(c, v);
         fflush(stdout);
     }
     printf("board: done %zu\n", all.size());

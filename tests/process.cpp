@@ -103,10 +103,11 @@ bool process::read_some(int limit_ms)
     return true;
 }
 
-bool process::shows(const std::string &text, int limit_ms)
+bool process::shows(const std::string &text, int limit_ms, stream in)
 {
+    const std::string &seen = in == stream::out ? read_.out : read_.err;
     const long long end = now_ms() + limit_ms;
-    while (read_.out.find(text) == std::string::npos) {
+    while (seen.find(text) == std::string::npos) {
         const long long left = end - now_ms();
         if (left <= 0 || !read_some(static_cast<int>(left)))
             return false;

@@ -42,10 +42,13 @@ class process
     // waited for.
     [[nodiscard]] pid_t pid() const { return pid_; }
 
-    // Waits until the program's standard output holds text, for at most
-    // limit_ms; false when it did not (or the output ended first). What is
-    // read on the way is kept, and wait() returns it with the rest.
-    [[nodiscard]] bool shows(const std::string &text, int limit_ms = 10000);
+    enum class stream { out, err };
+
+    // Waits until the program's standard output (or error) holds text, for
+    // at most limit_ms; false when it did not (or the output ended first).
+    // What is read on the way is kept, and wait() returns it with the rest.
+    [[nodiscard]] bool shows(const std::string &text, int limit_ms = 10000,
+                             stream in = stream::out);
 
     // Waits until a process the program started (or one they started) is
     // in one of the system calls calls (this machine's numbers), for at most
