@@ -19,6 +19,7 @@ line_report frame_monitor::report() const
     r.time_ns = pending_.front().start_ns;
     r.settings = pending_.front().settings;
     r.problems = settings_faults(r.settings);
+    r.bytes.reserve(pending_.size());
     for (const auto &b : pending_)
         r.bytes.push_back(b.value);
     // A frame whose bytes left under other settings than its first one's is
@@ -46,12 +47,14 @@ void frame_monitor::judge_breaks(line_report &r) const
 {
     bool holds_break = false;
     for (std::size_t i = 0; i < pending_.size(); i++) {
+        if (!pending_[i].is_break && !pending_[i].framing_error)
+            continue;
         const std::string byte = "byte " + std::to_string(i + 1);
         if (pending_[i].is_break) {
             holds_break = true;
             r.problems.push_back(
                 {"break", byte + " is a break: the controller receives a 00 with a framing error"});
-        } else if (pending_[i].framing_error) {
+        } else {
             r.problems.push_back(
                 {"framing", byte + " has a framing error: the controller found its stop bit low"});
         }

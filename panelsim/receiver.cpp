@@ -62,6 +62,16 @@ void receiver::character(const sent_byte &b)
     last_settings_ = b.settings;
 }
 
+bool receiver::passes(const sent_byte &b)
+{
+    if (phase_ != phase::hunting || !line_.empty() || b.start_ns < at_)
+        return false;
+    known_ = std::max(known_, b.start_ns + 1);
+    last_settings_ = b.settings;
+    at_ = std::max(b.end_ns, b.start_ns + 1);
+    return true;
+}
+
 void receiver::low(nanos start_ns, const line_settings &s)
 {
     line_.push_back({start_ns, NEVER, true, {0, start_ns, start_ns, s}});

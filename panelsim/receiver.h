@@ -32,6 +32,7 @@
 //  - Each step costs O(1) for each character and edge on the line.
 //
 // receiver::character        a character leaves the wire whole, from its start bit
+// receiver::passes           a character in step with nothing else on the line: taken at once
 // receiver::low              the line is held low from a time on (a break)
 // receiver::high             the low ends; the rest of a character shifted into it follows
 // receiver::advance          the bytes received by a time, in order
@@ -55,6 +56,11 @@ class receiver
 {
   public:
     void character(const sent_byte &b);
+    // Where the receiver hunts with nothing told ahead of b, and b starts
+    // from where it hunts, b is received whole at its start, as advance
+    // would give it: true, and the receiver is busy until b's end. False
+    // (and nothing changed) otherwise: tell it by character.
+    [[nodiscard]] bool passes(const sent_byte &b);
     void low(nanos start_ns, const line_settings &s);
     void high(nanos end_ns, const std::optional<sent_byte> &rest);
 
