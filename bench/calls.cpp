@@ -5,7 +5,8 @@
 //
 //   bench_calls write PATH N        N one-byte writes to the line at PATH, set
 //                                   to 4000000 baud 8N1 raw first; prints
-//                                   "bench_calls: NS ns a write"
+//                                   "bench_calls: NS ns a write" on standard
+//                                   error, apart from a panel's reports
 //   bench_calls plain N             the same on a pseudo-terminal of its own,
 //                                   read as fast as it is written
 //   bench_calls supervised N [sync] the same, each write handed to a bare
@@ -84,7 +85,7 @@ int report(long long ns)
         perror("bench_calls: write");
         return 1;
     }
-    printf("bench_calls: %lld ns a write\n", ns);
+    fprintf(stderr, "bench_calls: %lld ns a write\n", ns);
     return 0;
 }
 
