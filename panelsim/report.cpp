@@ -9,17 +9,6 @@
 namespace
 {
 
-// The local time of day at wall_ns, and its milliseconds.
-tm local_time(nanos wall_ns, long long &ms)
-{
-    const long long at_ms = wall_ns / NS_PER_MS;
-    const time_t secs = static_cast<time_t>(at_ms / 1000);
-    tm local{};
-    localtime_r(&secs, &local);
-    ms = at_ms % 1000;
-    return local;
-}
-
 std::string hex(const line_report &r)
 {
     static const char digits[] = "0123456789abcdef";
@@ -66,6 +55,19 @@ void reporter::print(const line_report &r)
     } else {
         text(r, wall);
     }
+}
+
+tm reporter::local_time(nanos wall_ns, long long &ms)
+{
+    const long long at_ms = wall_ns / NS_PER_MS;
+    const auto secs = static_cast<time_t>(at_ms / 1000);
+    if (secs != second_) {
+        local_ = tm{};
+        localtime_r(&secs, &local_);
+        second_ = secs;
+    }
+    ms = at_ms % 1000;
+    return local_;
 }
 
 void reporter::text(const line_report &r, nanos wall_ns)

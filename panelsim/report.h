@@ -28,6 +28,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <ctime>
 #include <string>
 
 class reporter
@@ -45,6 +46,9 @@ class reporter
   private:
     void text(const line_report &r, nanos wall_ns);
     void json(const line_report &r, nanos wall_ns);
+    // The local time of day at wall_ns, and its milliseconds; the zone is
+    // looked up once a second, as reports come many to a second.
+    tm local_time(nanos wall_ns, long long &ms);
 
     std::FILE *to_;
     bool json_;
@@ -52,6 +56,8 @@ class reporter
     nanos start_ns_;
     std::size_t frames_ = 0;
     std::size_t flagged_ = 0;
+    time_t second_ = -1;
+    tm local_{};
 };
 
 // s as a JSON string, quotes included.
