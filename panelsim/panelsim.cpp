@@ -87,6 +87,19 @@ void end_by_force(run_state &r, int sig)
 // only once its parent's fork is done.
 constexpr int PASS_ON_ROUNDS = 8;
 
+// The processes started from the panel, looked for twice: a process whose
+// parent is ending moves from its parent's children to the panel's, and a
+// look that read the panel's before and the parent's after the move misses
+// it; the second look, after the move, finds it.
+std::vector<pid_t> started_from_panel()
+{
+    std::vector<pid_t> found = descendants(getpid());
+    for (const pid_t pid : descendants(getpid()))
+        if (std::find(found.begin(), found.end(), pid) == found.end())
+            found.push_back(pid);
+    return found;
+}
+
 // sig goes to every process started from the panel, and to each that one
 // of them started meanwhile, until a round finds none it has not told.
 void pass_on(int sig)
@@ -94,7 +107,7 @@ void pass_on(int sig)
     std::vector<pid_t> told;
     for (int round = 0; round < PASS_ON_ROUNDS; round++) {
         bool more = false;
-        for (const pid_t pid : descendants(getpid()))
+        for (const pid_t pid : started_from_panel())
             if (std::find(told.begin(), told.end(), pid) == told.end()) {
                 (void)kill(pid, sig);
                 told.push_back(pid);
