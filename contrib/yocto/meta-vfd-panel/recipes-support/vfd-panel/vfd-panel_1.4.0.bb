@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "0fd30b49fc8357250f7c17fc052dc110a22ebd178afdaf9e6bcf4ce4691f9e98"
+SRC_URI[sha256sum] = "afab9e074f6393c9a79f7684313e41c41bc28725860752ee62ff77f5a6a03351"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
