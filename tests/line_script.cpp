@@ -25,6 +25,7 @@
 // Then the line falls quiet, as when the panel's command ends. The reports
 // go to standard output as `panelsim --json` writes them. Exit status 0, or
 // 2 with a message for a step it does not know.
+#include "split.h"
 #include "verdicts.h"
 #include "wire.h"
 
@@ -41,18 +42,6 @@ namespace
 
 constexpr nanos SEND_BREAK_NS = 250 * NS_PER_MS;
 constexpr nanos START_NS = NS_PER_MS;
-
-std::vector<std::string> split(const std::string &s)
-{
-    std::vector<std::string> parts(1);
-    for (const char c : s) {
-        if (c == ':')
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
 
 line_settings settings_of(const std::vector<std::string> &p)
 {
@@ -116,7 +105,7 @@ struct line_play {
 
 bool play(line_play &line, const std::string &step)
 {
-    const auto p = split(step);
+    const auto p = split(step, ':');
     const std::string &what = p[0];
     if (what == "termios") {
         if (p.size() > 3 && p[3] != "now")

@@ -49,6 +49,7 @@
 // flow control. BAUD is 0 (B0), 300, 1200, 9600, 19200, 38400 or 4000000; any
 // other is taken as 115200. Exit status 0, or 1 with a message on the
 // first step that fails; 77 when the ABI is not offered here.
+#include "split.h"
 #include "uring_close.h"
 
 #include <algorithm>
@@ -116,18 +117,6 @@ unsigned cflag_of(long baud, const std::string &framing)
     if (framing.find("+crtscts") != std::string::npos)
         c |= CRTSCTS;
     return c;
-}
-
-std::vector<std::string> split(const std::string &s)
-{
-    std::vector<std::string> parts(1);
-    for (const char c : s) {
-        if (c == ':')
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
 }
 
 unsigned long when(const std::vector<std::string> &p, unsigned long now, unsigned long drain,
@@ -483,7 +472,7 @@ int driver_step(int fd, const std::vector<std::string> &p)
 
 bool step(int fd, const std::string &text)
 {
-    const auto p = split(text);
+    const auto p = split(text, ':');
     const std::string &what = p[0];
     int r = 0;
     if (what == "write" || what == "offer") {

@@ -7,6 +7,7 @@
 // its modem lines, its transmitter and its setup.
 #include "frames_of.h"
 #include "process.h"
+#include "split.h"
 #include "watch_required.h"
 
 #include <gtest/gtest.h>
@@ -395,18 +396,6 @@ struct break_case {
     std::vector<std::string> steps;
     std::string frames;
 };
-
-std::vector<std::string> split(const std::string &s, char sep)
-{
-    std::vector<std::string> parts(1);
-    for (const char c : s) {
-        if (c == sep)
-            parts.emplace_back();
-        else
-            parts.back() += c;
-    }
-    return parts;
-}
 
 std::vector<break_case> break_cases()
 {
