@@ -20,6 +20,8 @@
 //
 // The bare supervisor is what a panel cannot do less than: the kernel's
 // round trip of seccomp's user notification, and nothing else.
+#include "seccomp_compat.h"
+
 #include <asm/termbits.h>
 #include <cerrno>
 #include <csignal>
@@ -41,13 +43,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
-#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
-#endif
-#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
-#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP 1UL
-#endif
 
 namespace
 {

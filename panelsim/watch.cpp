@@ -4,6 +4,7 @@
 
 #include "privilege.h"
 #include "procs.h"
+#include "seccomp_compat.h"
 #include "serial_abi.h"
 #include "tty_abi.h"
 
@@ -55,13 +56,6 @@ std::string cannot_read(pid_t pid, const char *what, int err)
 }
 
 } // namespace
-
-#ifndef SECCOMP_IOCTL_NOTIF_SET_FLAGS
-#define SECCOMP_IOCTL_NOTIF_SET_FLAGS SECCOMP_IOW(4, __u64)
-#endif
-#ifndef SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP
-#define SECCOMP_USER_NOTIF_FD_SYNC_WAKE_UP 1UL
-#endif
 
 line_watch::~line_watch()
 {
