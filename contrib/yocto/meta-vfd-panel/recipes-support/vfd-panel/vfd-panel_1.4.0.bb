@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "afab9e074f6393c9a79f7684313e41c41bc28725860752ee62ff77f5a6a03351"
+SRC_URI[sha256sum] = "24d7802e48ddf9174bb1c8823fa1745b50704b6d2ffef86205e7a0e0b77de0e2"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
