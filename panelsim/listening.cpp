@@ -3,6 +3,7 @@
 #include "listening.h"
 
 #include "clock.h"
+#include "ending.h"
 #include "report.h"
 #include "serial_line.h"
 #include "vcd.h"
@@ -15,26 +16,14 @@
 #include <cstring>
 #include <poll.h>
 #include <sys/signalfd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
 
-// Signals come as data, in the loop.
-int signals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-        sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    return signalfd(-1, &set, SFD_CLOEXEC);
-}
-
 // How a run ends.
-enum class ending { interrupted, port_gone, reader_gone };
+enum class why_ended { interrupted, port_gone, reader_gone };
 
 // The run's parts, and its clock: times count from the run's start.
 struct listening_run {
@@ -58,42 +47,35 @@ bool take(listening_run &run)
     return alive;
 }
 
-ending signalled(int sigfd)
+why_ended signalled(int sigfd)
 {
     signalfd_siginfo si{};
     if (read(sigfd, &si, sizeof si) != sizeof si)
-        return ending::interrupted;
-    return si.ssi_signo == SIGPIPE ? ending::reader_gone : ending::interrupted;
+        return why_ended::interrupted;
+    return si.ssi_signo == SIGPIPE ? why_ended::reader_gone : why_ended::interrupted;
 }
 
 // Takes what the port delivers until the run ends; frames end by time.
-ending listen(listening_run &run, int sigfd, bool piped)
+why_ended listen(listening_run &run, int sigfd, bool piped)
 {
     for (;;) {
         const nanos t = run.now();
         run.out.quiet(t);
         if (fflush(stdout) != 0 && errno == EPIPE)
-            return ending::reader_gone;
+            return why_ended::reader_gone;
         const nanos due = run.out.next_due();
         const timespec wait = to_timespec(due == NEVER ? 0 : std::max<nanos>(due - t, 0));
         pollfd fds[3] = {
             {run.port.fd(), POLLIN, 0}, {sigfd, POLLIN, 0}, {piped ? STDOUT_FILENO : -1, 0, 0}};
         if (ppoll(fds, 3, due == NEVER ? nullptr : &wait, nullptr) < 0 && errno != EINTR)
-            return ending::port_gone;
+            return why_ended::port_gone;
         if (fds[0].revents != 0 && !take(run))
-            return ending::port_gone;
+            return why_ended::port_gone;
         if ((fds[1].revents & POLLIN) != 0)
             return signalled(sigfd);
-        if ((fds[2].revents & POLLERR) != 0)
-            return ending::reader_gone;
+        if (reader_gone(fds[2]))
+            return why_ended::reader_gone;
     }
-}
-
-bool piped_out()
-{
-    struct stat st {
-    };
-    return fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
 }
 
 // A run that ends before it listens: its JSON stream still ends with a summary.
@@ -103,19 +85,6 @@ int refused(const options &o, const char *what, const std::string &why)
     if (o.json)
         reporter(stdout, true, 0).summary();
     return 2;
-}
-
-// A reader of the reports that went away ends the panel as it ends a shell.
-int by_sigpipe()
-{
-    fflush(nullptr);
-    signal(SIGPIPE, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGPIPE);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    raise(SIGPIPE);
-    return 128 + SIGPIPE;
 }
 
 } // namespace
@@ -134,18 +103,18 @@ int listen_on(const options &o)
                 "panelsim: %s: its driver takes no low latency: what it receives may reach "
                 "the panel in bursts\n",
                 o.listen.c_str());
-    const int sigfd = signals();
+    const int sigfd = signals_as_data(false);
     fprintf(stderr, "panelsim: listening on %s\n", o.listen.c_str());
     const nanos start_ns = clock_ns(CLOCK_MONOTONIC);
     reporter out(stdout, o.json, start_ns);
     verdicts judged(out, vcd);
     listening_run run{port, judged, start_ns};
-    const ending end = listen(run, sigfd, piped_out());
-    if (end == ending::port_gone)
+    const why_ended end = listen(run, sigfd, piped_out());
+    if (end == why_ended::port_gone)
         fprintf(stderr, "panelsim: %s went away: the reports so far stand\n", o.listen.c_str());
     judged.close(run.now());
     port.restore();
-    if (end == ending::reader_gone)
-        return by_sigpipe();
-    return end == ending::port_gone ? 2 : out.flagged() ? 1 : 0;
+    if (end == why_ended::reader_gone)
+        return end_by(SIGPIPE);
+    return end == why_ended::port_gone ? 2 : out.flagged() ? 1 : 0;
 }

@@ -9,10 +9,12 @@
 // at once and exactly. An inotify watch on the line's device node tells of
 // every open of it, and every release of an open file of it, wherever they
 // are made; it is what wakes the panel to look again (several opens in a
-// row may reach it as one, so it is a least count, never more). The panel knows which opens and
-// last closes its watched programs make: it sees them before they go on, and says so here. It tells
-// too of every write that went through the kernel: the watched programs' writes the panel takes
-// itself, so one while none of them holds the line is someone else's. So:
+// row may reach it as one, so it is a least count, never more). The panel
+// knows which opens and last closes its watched programs make: it sees them
+// before they go on, and says so here. The watch tells too of every write
+// that went through the kernel: the watched programs' writes the panel
+// takes itself, so one while none of them holds the line is someone
+// else's. So:
 //  - more opens than the watched programs announced are an unwatched
 //    program's: one that opened the line, and may hold it still;
 //  - a write after the watched programs' last close is an unwatched

@@ -5,6 +5,7 @@
 // the line settings they came under, flagging what a controller at 19200 8N1
 // would not take.
 #include "clock.h"
+#include "ending.h"
 #include "launch.h"
 #include "listening.h"
 #include "options.h"
@@ -148,13 +149,6 @@ void on_signal(run_state &r, int sigfd)
         interrupted(r, si);
 }
 
-// Whether the reader of the reports has gone away: a pipe or socket whose
-// other end is closed, seen before anything is written to it.
-bool reader_gone(const pollfd &out)
-{
-    return (out.revents & POLLERR) != 0;
-}
-
 // How often the line is looked at while a last close is under way.
 constexpr nanos LOOK_AGAIN_NS = NS_PER_MS;
 
@@ -246,10 +240,7 @@ void serve(panel_run &run, run_state &r, int sigfd, const std::vector<pollfd> &f
 // the summary.
 void watch_line(panel_run &run, run_state &r, int sigfd)
 {
-    struct stat st {
-    };
-    const bool piped =
-        fstat(STDOUT_FILENO, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+    const bool piped = piped_out();
     while (!r.done) {
         const nanos t = run.now();
         if (run.watch.awaits())
@@ -297,34 +288,13 @@ pid_t start(const options &o, const pty_line &line, line_watch &watch, int &stat
     return started.pid;
 }
 
-// Signals arrive as data, in the loop; the command gets the usual handling.
-// A write to a reader that went away fails with EPIPE, and its SIGPIPE comes
-// the same way.
-int signals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGCHLD, SIGPIPE})
-        sigaddset(&set, sig);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    return signalfd(-1, &set, SFD_CLOEXEC);
-}
-
 // The exit status: the command's, or 1 where it is 0 but a problem was
 // flagged. Ended by a signal, the panel ends as the shell expects: by the
 // same signal.
 int outcome(const run_state &r, const reporter &out)
 {
-    if (r.interrupt != 0) {
-        fflush(nullptr);
-        signal(r.interrupt, SIG_DFL);
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, r.interrupt);
-        sigprocmask(SIG_UNBLOCK, &set, nullptr);
-        raise(r.interrupt);
-        return 128 + r.interrupt;
-    }
+    if (r.interrupt != 0)
+        return end_by(r.interrupt);
     return r.status == 0 && out.flagged() ? 1 : r.status;
 }
 
@@ -433,7 +403,7 @@ int main(int argc, char *argv[])
     vcd_writer vcd;
     if (const int status = open_line(o, line, vcd); status >= 0)
         return ended_early(o, status);
-    const int sigfd = signals();
+    const int sigfd = signals_as_data(true);
 
     struct stat st {
     };

@@ -225,16 +225,29 @@ long thread_count(pid_t pid)
     return static_cast<long>(std::max(0LL, proc_number(pid, "status", "Threads:")));
 }
 
-bool has_ended(pid_t tid)
+namespace
+{
+
+// What /proc/PID/stat holds after the command name, ") S PPID ...": the
+// state, then the parent; empty when it cannot be read.
+std::string stat_after_name(pid_t pid)
 {
     char text[512] = {};
-    FILE *f = fopen(proc(tid, "stat").c_str(), "re");
+    FILE *f = fopen(proc(pid, "stat").c_str(), "re");
     if (f == nullptr)
-        return true;
+        return {};
     const std::size_t n = fread(text, 1, sizeof text - 1, f);
     fclose(f);
     const char *after = n > 0 ? strrchr(text, ')') : nullptr;
-    return after == nullptr || strncmp(after, ") Z", 3) == 0 || strncmp(after, ") X", 3) == 0;
+    return after != nullptr && strlen(after) > 2 ? after : "";
+}
+
+} // namespace
+
+bool has_ended(pid_t tid)
+{
+    const std::string stat = stat_after_name(tid);
+    return stat.empty() || stat[2] == 'Z' || stat[2] == 'X';
 }
 
 long current_call(pid_t tid)
@@ -318,16 +331,9 @@ std::vector<pid_t> descendants_by_walk(pid_t pid)
         return {};
     while (const dirent *e = readdir(dir)) {
         const pid_t p = number(e->d_name);
-        FILE *f = p > 0 ? fopen(proc(p, "stat").c_str(), "re") : nullptr;
-        if (f == nullptr)
-            continue;
-        char text[512] = {};
-        const std::size_t n = fread(text, 1, sizeof text - 1, f);
-        fclose(f);
-        // ") S PPID ...": the state, then the parent.
-        const char *after = n > 0 ? strrchr(text, ')') : nullptr;
-        if (after != nullptr && strlen(after) > 4)
-            parent_of.emplace_back(p, static_cast<pid_t>(strtol(after + 4, nullptr, 10)));
+        const std::string stat = p > 0 ? stat_after_name(p) : "";
+        if (stat.size() > 4)
+            parent_of.emplace_back(p, static_cast<pid_t>(strtol(stat.c_str() + 4, nullptr, 10)));
     }
     closedir(dir);
     std::vector<pid_t> found = {pid};

@@ -6,12 +6,11 @@
 // Which of a program's descriptors are open on the line (by the device they
 // name, and the mode they were opened in), their status flags, the
 // processes the panel started and theirs, what a path names as the program
-// sees it (its root and working
-// folder, its mount namespace), and its memory, read and written. A program
-// that may not be looked into (one that made itself undumpable, another
-// user's) is a "cannot tell", never a "no". What is read may be stale the
-// moment it is read: the caller checks that the call it serves is still
-// pending before acting on it.
+// sees it (its root and working folder, its mount namespace), and its
+// memory, read and written. A program that may not be looked into (one that
+// made itself undumpable, another user's) is a "cannot tell", never a "no".
+// What is read may be stale the moment it is read: the caller checks that
+// the call it serves is still pending before acting on it.
 //
 // Only the panel's own processes are ever looked through: nothing here walks
 // every process of the host.

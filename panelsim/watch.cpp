@@ -235,15 +235,21 @@ call_kind line_watch::settings_call(const call_id &who, unsigned request, std::u
 namespace
 {
 
-// TIOCMSET, TIOCMBIS or TIOCMBIC, with the word it points to. A word at a
-// bad address is refused as the UART's driver refuses it; one the panel
-// may not read is the kernel's to answer.
+// A driver request whose record could not be read: at a bad address it is
+// refused as the UART's driver refuses it; one the panel may not read is the
+// kernel's to answer.
+call_kind unread_record(int err)
+{
+    return err == EFAULT ? call_kind{calls::refuse{EFAULT}} : call_kind{calls::passes{}};
+}
+
+// TIOCMSET, TIOCMBIS or TIOCMBIC, with the word it points to.
 call_kind modem_call(const call_id &who, tty_op op, std::uint64_t addr)
 {
     unsigned value = 0;
     const int err = read_memory(who.pid, addr, &value, sizeof value);
     if (err != 0)
-        return err == EFAULT ? call_kind{calls::refuse{EFAULT}} : call_kind{calls::passes{}};
+        return unread_record(err);
     if (op == tty_op::modem_bis)
         return calls::set_modem{value, 0};
     if (op == tty_op::modem_bic)
@@ -258,7 +264,7 @@ call_kind serial_call(const call_id &who, const call_abi &abi, std::uint64_t add
     unsigned char record[LARGEST_SERIAL_RECORD];
     const int err = read_memory(who.pid, addr, record, serial_record_size(layout));
     if (err != 0)
-        return err == EFAULT ? call_kind{calls::refuse{EFAULT}} : call_kind{calls::passes{}};
+        return unread_record(err);
     return calls::set_serial{get_serial_record(record, layout), has_sys_admin(who.pid)};
 }
 
