@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "24d7802e48ddf9174bb1c8823fa1745b50704b6d2ffef86205e7a0e0b77de0e2"
+SRC_URI[sha256sum] = "964df5dd38bad1eabcf9449a13c20a73052e447c911dc2604f2bacfe84ab9bec"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
