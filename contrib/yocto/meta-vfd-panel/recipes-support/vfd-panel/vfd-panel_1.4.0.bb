@@ -11,7 +11,7 @@ LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=761eaabe0d3dd8a05eb123e93503b614"
 
 SRC_URI = "https://example.org/panel/releases/panel-${PV}.tar.gz"
-SRC_URI[sha256sum] = "964df5dd38bad1eabcf9449a13c20a73052e447c911dc2604f2bacfe84ab9bec"
+SRC_URI[sha256sum] = "c9ec0d13b775d8043be5b28940512e055adf491dc76c2edba96dce592e80a078"
 S = "${UNPACKDIR}/panel-${PV}"
 
 inherit cmake
